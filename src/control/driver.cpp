@@ -1,0 +1,108 @@
+#include "control/driver.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include "control/command_line.h"
+#include "control/pipe.h"
+#include "control/program_file.h"
+#include "control/report.h"
+#include "image/process_object_code.h"
+#include "serial/globals.h"
+#include "ui/forms.h"
+#include "ui/message_loop.h"
+
+namespace downloader {
+
+namespace {
+
+const std::string kCrLf = "\r\n";
+
+void InitStdHandles(const StandardDescriptors& standard) {
+  ReadHandle = standard.input ? STDIN_FILENO : kInvalidHandle;
+  WriteHandle = standard.output ? STDOUT_FILENO : kInvalidHandle;
+}
+
+void RunPipeLoop() {
+  while (ReadPipeArguments()) {
+    try {
+      ParseArguments();
+      ProcessObjectCode();
+    } catch (const EFileNotFound& missing) {
+      ReportError(CommandLineErrorText(missing));
+    }
+  }
+}
+
+}  // namespace
+
+StandardDescriptors SecureStandardDescriptors() {
+  StandardDescriptors standard;
+  bool* open[3] = {&standard.input, &standard.output, &standard.error};
+  for (int fd = 0; fd < 3; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1) continue;
+    *open[fd] = false;
+    // open() returns the lowest free descriptor, which is this one.
+    ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+  }
+  return standard;
+}
+
+std::string CommandLineErrorText(const Exception& error) {
+  const std::string& message = error.Message;
+  if (dynamic_cast<const EInvalidSwitch*>(&error)) {
+    return "001-Invalid command-line switch: '" + message + "'.";
+  }
+  if (dynamic_cast<const EDuplicateSwitch*>(&error)) {
+    return "002-Duplicate or Conflicting command-line switch: '" + message + "'." + kCrLf +
+           "This switch either:" + kCrLf + "1) appears more than once, or" + kCrLf +
+           "2) is not allowed in combination with the switches appearing before it.";
+  }
+  if (dynamic_cast<const EUnavailableSwitch*>(&error)) {
+    return "003-" + message +
+           " switch not allowed while in Inter-Process Communication Pipe Mode.";
+  }
+  if (dynamic_cast<const EDuplicateFileName*>(&error)) {
+    return "004-Duplicate command-line option: '" + message + "'." + kCrLf +
+           "Only one input filename (object_file or master_file) is allowed.";
+  }
+  if (dynamic_cast<const EMissingParameter*>(&error)) {
+    return "005-Missing parameter required." + kCrLf + message;
+  }
+  if (dynamic_cast<const EFileNotFound*>(&error)) return "011-File not found: " + message;
+  if (dynamic_cast<const EPipeCreation*>(&error)) return message;
+  return {};  // EHelp: the help was the answer
+}
+
+int RunDownloader(int argc, const char* const* argv, const StandardDescriptors& standard) {
+  ::signal(SIGPIPE, SIG_IGN);
+  MarkMainThread();
+
+  InitSerialUnit();
+  ArgumentList.clear();
+  CreateForms();
+
+  try {
+    const std::string directory = ProgramDirectory();
+    if (!directory.empty() && ::chdir(directory.c_str()) != 0) {
+      // The loader works on from the directory it was started in.
+    }
+    InitStdHandles(standard);
+    LoadCommandLine(argc, argv);
+    ParseArguments();
+    if (RunFlags & kPipe) {
+      StartMasterProgram();
+      RunPipeLoop();
+    } else {
+      ProcessObjectCode();
+    }
+  } catch (const Exception& error) {
+    const std::string text = CommandLineErrorText(error);
+    if (!text.empty()) ReportError(text);
+  }
+  ReapMasterProgram();
+  return 0;
+}
+
+}  // namespace downloader

@@ -1,0 +1,113 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "control/command_line.h"
+#include "control/exceptions.h"
+#include "control/pipe.h"
+#include "control/report.h"
+#include "serial/globals.h"
+
+extern char** environ;
+
+namespace downloader {
+
+namespace {
+
+pid_t masterPid = -1;
+
+void CloseQuietly(int fd) {
+  if (fd >= 0) ::close(fd);
+}
+
+}  // namespace
+
+void StartMasterProgram() {
+  // Both pipes are close-on-exec: the master gets only its own two ends, placed on its
+  // standard input and output below, so it sees end of file when the loader ends.
+  int commands[2] = {-1, -1};  // master's standard output -> loader
+  int status[2] = {-1, -1};    // loader -> master's standard input
+  if (::pipe2(commands, O_CLOEXEC) != 0 || ::pipe2(status, O_CLOEXEC) != 0) {
+    CloseQuietly(commands[0]);
+    CloseQuietly(commands[1]);
+    throw EPipeCreation("006-Cannot create In-Pipe or Out-Pipe.");
+  }
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, status[0], STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, commands[1], STDOUT_FILENO);
+
+  // The loader ignores SIGPIPE; the master starts with the default disposition.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+
+  char* const argv[] = {const_cast<char*>(ObjectFileName.c_str()), nullptr};
+  pid_t pid = -1;
+  const int failed =
+      ::posix_spawn(&pid, ObjectFileName.c_str(), &actions, &attributes, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+
+  ::close(commands[1]);
+  ::close(status[0]);
+  if (failed != 0) {
+    ::close(commands[0]);
+    ::close(status[1]);
+    throw EPipeCreation("007-Cannot create child process.");
+  }
+
+  masterPid = pid;
+  ReadHandle = commands[0];
+  WriteHandle = status[1];
+  PipeMode = true;
+}
+
+bool PipeReadText(std::string& text) {
+  text.clear();
+  if (ReadHandle == kInvalidHandle) return false;
+  ssize_t n;
+  do {
+    n = ::read(ReadHandle, PipeBuffer.data(), kPipeBufferSize - 1);
+  } while (n < 0 && errno == EINTR);
+  if (n <= 0) return false;
+  PipeBuffer[static_cast<std::size_t>(n)] = '\0';
+  text.assign(PipeBuffer.data(), ::strnlen(PipeBuffer.data(), static_cast<std::size_t>(n)));
+  return true;
+}
+
+std::vector<std::string> SplitPipeArguments(const std::string& text) {
+  std::vector<std::string> arguments;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    const std::size_t start = i;
+    while (i < text.size() && text[i] != ' ' && text[i] != '\t') ++i;
+    if (i > start) arguments.push_back(text.substr(start, i - start));
+  }
+  return arguments;
+}
+
+bool ReadPipeArguments() {
+  ArgumentList.clear();
+  std::string text;
+  if (!PipeReadText(text)) return false;
+  ArgumentList = SplitPipeArguments(text);
+  return true;
+}
+
+void ReapMasterProgram() {
+  if (masterPid > 0 && ::waitpid(masterPid, nullptr, WNOHANG) == masterPid) masterPid = -1;
+}
+
+}  // namespace downloader

@@ -1,0 +1,74 @@
+#include "control/report.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "control/command_line.h"
+#include "serial/helpers.h"
+#include "ui/message_loop.h"
+#include "ui/window_system.h"
+
+namespace downloader {
+
+Handle ReadHandle = kInvalidHandle;
+Handle WriteHandle = kInvalidHandle;
+
+std::string FormatStatusLine(int channel, std::string_view text) {
+  std::string line;
+  line.reserve(text.size() + 8);
+  line.push_back('\x01');
+  line.append(ChannelPrefixes[channel]);
+  line.append(text);
+  line.append("\r\n");
+  if (ParseNumber(text) <= 100) line.push_back('\x04');
+  return line;
+}
+
+std::string DialogText(std::string_view text) {
+  const bool numbered = text.size() >= 4 && text[0] >= '0' && text[0] <= '9' &&
+                        text[1] >= '0' && text[1] <= '9' && text[2] >= '0' &&
+                        text[2] <= '9' && text[3] == '-';
+  if (!numbered) return std::string(text);
+  std::string dialog = "#";
+  dialog.append(text.substr(0, 3));
+  dialog.append("\r\n");
+  dialog.append(text.substr(4));
+  return dialog;
+}
+
+bool PipeWriteText(std::string_view text) {
+  if (WriteHandle == kInvalidHandle) return false;
+  // A line may be longer than a pipe's atomic write; write it whole. A failed write
+  // (EPIPE with SIGPIPE ignored, ENOSPC) ends the attempt quietly.
+  while (!text.empty()) {
+    const ssize_t n = ::write(WriteHandle, text.data(), text.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+void ReportLine(int channel, std::string_view text) {
+  if (!IsMainThread()) {
+    PostToMainThread([channel, owned = std::string(text)] { ReportLine(channel, owned); });
+    return;
+  }
+  PipeWriteText(FormatStatusLine(channel, text));
+}
+
+void ReportError(std::string_view text) {
+  if (!IsMainThread()) {
+    PostToMainThread([owned = std::string(text)] { ReportError(owned); });
+    return;
+  }
+  ReportLine(kChannelError, text);
+  const bool noPrompts = (FlagTable[SwitchBits & 0x7F] & kNoPrompts) != 0;
+  if (noPrompts && WriteHandle != kInvalidHandle) return;
+  Windows().BringToForeground();
+  Windows().Beep();
+  Windows().ErrorDialog(DialogText(text));
+}
+
+}  // namespace downloader

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace downloader {
+
+/// Platform handle of the status channel and of the command-line source. On POSIX a file
+/// descriptor; kInvalidHandle (all bits set) means there is none.
+using Handle = int;
+inline constexpr Handle kInvalidHandle = -1;
+
+/// Where pipe command lines are read from; standard input, or the pipe from the master.
+extern Handle ReadHandle;
+/// Where every status line goes; standard output, or the pipe to the master.
+extern Handle WriteHandle;
+
+/// Status line channels and their prefixes.
+inline constexpr int kChannelError = 0;  ///< "ERR:"
+inline constexpr int kChannelInfo = 1;   ///< "INF:"
+inline constexpr int kChannelEvent = 2;  ///< "EVT:"
+inline constexpr std::string_view ChannelPrefixes[3] = {"ERR:", "INF:", "EVT:"};
+
+/// The bytes of one status line: SOH, the channel prefix, the text unchanged (NUL bytes
+/// included), CR LF, and EOT when the text's leading number is 100 or less.
+std::string FormatStatusLine(int channel, std::string_view text);
+
+/// The error dialog's text: "#" + the three digits, CR LF, the text from its fifth
+/// character. A text that does not start with three digits and a hyphen is shown as is.
+std::string DialogText(std::string_view text);
+
+/// Writes `text` to WriteHandle, whole, however long. False (nothing written) when there
+/// is no output handle. A failed write (closed pipe, full disk) is ignored.
+bool PipeWriteText(std::string_view text);
+
+/// Writes one status line. Main thread; a call from another thread is posted to it.
+void ReportLine(int channel, std::string_view text);
+
+/// Writes an "ERR:" line, then shows the error dialog unless /NoPrompts is among the
+/// switches seen so far and there is an output handle. Returns when the dialog is closed.
+/// Main thread; a call from another thread is posted to it and never shows a dialog there.
+void ReportError(std::string_view text);
+
+}  // namespace downloader

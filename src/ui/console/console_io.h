@@ -1,0 +1,20 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace downloader {
+
+/// Writes a dialog text to standard error, CR LF pairs as line breaks, with a final line
+/// break. Failures to write are ignored.
+void WriteDialogText(std::string_view text);
+
+/// True when standard input is a terminal, so a question can be asked there.
+bool StandardInputIsTerminal();
+
+/// Asks on standard error and reads one line from standard input (without its line end);
+/// nothing at end of input.
+std::optional<std::string> AskOnTerminal(std::string_view question);
+
+}  // namespace downloader

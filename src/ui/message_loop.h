@@ -1,0 +1,23 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+
+namespace downloader {
+
+/// Records the calling thread as the main thread (the driver calls it first thing).
+void MarkMainThread();
+bool IsMainThread();
+
+/// Queues a handler to run on the main thread at its next message-loop step. Any thread.
+void PostToMainThread(std::function<void()> handler);
+
+/// One step of the message loop: runs every handler posted so far, then the toolkit's own
+/// pending events. Main thread only.
+void ProcessMessages();
+
+/// Like ProcessMessages, but first waits up to `limit` for a handler to be posted, so a
+/// main thread that waits for workers does not spin a processor.
+void WaitAndProcessMessages(std::chrono::milliseconds limit);
+
+}  // namespace downloader
