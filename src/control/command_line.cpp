@@ -36,6 +36,12 @@ int SwitchIndex(std::string_view word) {
   return static_cast<int>((found + 1) / 12);
 }
 
+// Switches begin with "/"; so do absolute file names here, which differ from every switch
+// by a second "/" further on.
+bool IsSwitch(const std::string& argument) {
+  return argument[0] == '/' && argument.find('/', 1) == std::string::npos;
+}
+
 bool HasExtension(const std::string& name) {
   const auto separator = name.find_last_of('/');
   const auto dot = name.rfind('.');
@@ -100,7 +106,7 @@ void ParseArguments() {
 
   for (const std::string& argument : ArgumentList) {
     if (argument.empty()) continue;
-    if (argument[0] == '/') {
+    if (IsSwitch(argument)) {
       ParseSwitch(argument);
     } else {
       ParseFileName(argument);

@@ -79,7 +79,8 @@ void LoadCommandLine(int argc, const char* const* argv);
 
 /// Turns ArgumentList into SelectedPort, ObjectFileName, SwitchBits, RunFlags, and may add
 /// a port to PortList. Throws the command-line exceptions; /? and /Help outside pipe mode
-/// show the help and throw EHelp. Empty arguments are skipped.
+/// show the help and throw EHelp. Empty arguments are skipped. An argument that begins
+/// with "/" is a switch unless another "/" follows: then it is an absolute file name.
 void ParseArguments();
 
 /// The 26-line help text, lines joined by CR LF, with `programFileName` at the start of

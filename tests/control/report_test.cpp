@@ -1,0 +1,147 @@
+#include "control/report.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "control/command_line.h"
+#include "support/recording_windows.h"
+#include "support/run_process.h"
+#include "support/temp_dir.h"
+
+namespace downloader {
+namespace {
+
+using testing::RecordingWindows;
+using testing::Visible;
+
+// Points WriteHandle at a fresh file for the life of the object.
+class CapturedOutput {
+ public:
+  CapturedOutput() {
+    name_ = dir_.File("out");
+    fd_ = ::open(name_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    saved_ = WriteHandle;
+    WriteHandle = fd_;
+  }
+  ~CapturedOutput() {
+    WriteHandle = saved_;
+    ::close(fd_);
+  }
+  std::string Bytes() const { return testing::ReadFileBytes(name_); }
+
+ private:
+  testing::TempDir dir_;
+  std::string name_;
+  int fd_ = -1;
+  Handle saved_;
+};
+
+TEST(StatusLine, SuccessLineIsThirtyTwoBytes) {
+  const std::string line = FormatStatusLine(kChannelEvent, "044-Download successful!");
+  EXPECT_EQ(line.size(), 32u);
+  EXPECT_EQ(line, std::string("\x01" "EVT:044-Download successful!\r\n\x04"));
+}
+
+TEST(StatusLine, EndOfTransmissionUpToOneHundred) {
+  EXPECT_EQ(FormatStatusLine(kChannelInfo, "100-x"), std::string("\x01INF:100-x\r\n\x04"));
+  EXPECT_EQ(FormatStatusLine(kChannelInfo, "101-x"), std::string("\x01INF:101-x\r\n"));
+  EXPECT_EQ(FormatStatusLine(kChannelEvent,
+                             "101-User selected download from information dialog."),
+            std::string("\x01" "EVT:101-User selected download from information dialog.\r\n"));
+  EXPECT_EQ(FormatStatusLine(kChannelInfo, "051-COMPANY=Acme"),
+            std::string("\x01INF:051-COMPANY=Acme\r\n\x04"));
+  // Texts without a number end their line too (the number counts as 0, or the port's).
+  EXPECT_EQ(FormatStatusLine(kChannelError, "Could not open port: COM3.  x"),
+            std::string("\x01" "ERR:Could not open port: COM3.  x\r\n\x04"));
+}
+
+TEST(StatusLine, EmptyTextStillMakesALine) {
+  EXPECT_EQ(FormatStatusLine(kChannelError, ""), std::string("\x01" "ERR:\r\n\x04"));
+}
+
+TEST(StatusLine, LongLinesAndNulBytesAreWrittenWhole) {
+  CapturedOutput out;
+  const std::string longText = "011-File not found: '" + std::string(3000, 'a') + "'.";
+  ReportLine(kChannelError, longText);
+  const std::string withNul = std::string("051-COMPANY=A\0B PRODUCT=C", 25);
+  ReportLine(kChannelInfo, withNul);
+  const std::string expected = "\x01" "ERR:" + longText + "\r\n\x04" + "\x01INF:" + withNul +
+                               "\r\n\x04";
+  EXPECT_EQ(out.Bytes(), expected) << Visible(out.Bytes());
+}
+
+TEST(StatusLine, NoOutputHandleLosesTheLineQuietly) {
+  const Handle saved = WriteHandle;
+  WriteHandle = kInvalidHandle;
+  EXPECT_FALSE(PipeWriteText("x"));
+  WriteHandle = saved;
+}
+
+TEST(StatusLine, WriteToAClosedPipeIsIgnored) {
+  ::signal(SIGPIPE, SIG_IGN);
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ::close(fds[0]);
+  const Handle saved = WriteHandle;
+  WriteHandle = fds[1];
+  EXPECT_TRUE(PipeWriteText("\x01" "EVT:044-Download successful!\r\n\x04"));
+  ReportLine(kChannelEvent, "044-Download successful!");
+  WriteHandle = saved;
+  ::close(fds[1]);
+}
+
+TEST(DialogText, NumberOnItsOwnLine) {
+  EXPECT_EQ(DialogText("012-Checksum Error.  Data is corrupt in file \"a.obj\"."),
+            "#012\r\nChecksum Error.  Data is corrupt in file \"a.obj\".");
+  EXPECT_EQ(DialogText("005-Missing parameter required.\r\n/Updates switch requires /NoPrompts "
+                       "switch."),
+            "#005\r\nMissing parameter required.\r\n/Updates switch requires /NoPrompts switch.");
+  // Unnumbered texts keep their first characters.
+  EXPECT_EQ(DialogText("Unable to set configuration on serial port."),
+            "Unable to set configuration on serial port.");
+}
+
+TEST(ReportError, DialogUnlessNoPromptsWithAnOutputHandle) {
+  CapturedOutput out;
+  auto& windows = RecordingWindows::Install();
+
+  SwitchBits = kSwitchNoPrompts;
+  ReportError("024-EEPROM verify failure.");
+  EXPECT_TRUE(windows.errorDialogs.empty());
+  EXPECT_EQ(out.Bytes(), std::string("\x01" "ERR:024-EEPROM verify failure.\r\n\x04"));
+
+  // /NoPrompts with /NoInfo is not an allowed combination: its table entry is 0, so the
+  // dialog shows.
+  SwitchBits = kSwitchNoPrompts | kSwitchNoInfo;
+  ReportError("024-EEPROM verify failure.");
+  ASSERT_EQ(windows.errorDialogs.size(), 1u);
+  EXPECT_EQ(windows.errorDialogs[0], "#024\r\nEEPROM verify failure.");
+
+  SwitchBits = 0;
+  ReportError("014-Not proper object code file format.");
+  EXPECT_EQ(windows.errorDialogs.size(), 2u);
+  EXPECT_EQ(windows.beeps, 2);
+}
+
+TEST(ReportError, WithoutOutputHandleTheDialogAlwaysShows) {
+  auto& windows = RecordingWindows::Install();
+  const Handle saved = WriteHandle;
+  WriteHandle = kInvalidHandle;
+  SwitchBits = kSwitchNoPrompts;
+  ReportError("005-Missing parameter required.\r\n/NoPrompts switch requires redirection to "
+              "an output file.");
+  WriteHandle = saved;
+  SwitchBits = 0;
+  ASSERT_EQ(windows.errorDialogs.size(), 1u);
+  EXPECT_EQ(windows.errorDialogs[0],
+            "#005\r\nMissing parameter required.\r\n/NoPrompts switch requires redirection to an "
+            "output file.");
+}
+
+}  // namespace
+}  // namespace downloader
