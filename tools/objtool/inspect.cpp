@@ -120,8 +120,7 @@ std::optional<LocatedImage> LocateImage(std::string_view fileBytes, std::string&
     located.offset = fileBytes.size() - kSize;
     return located;
   }
-  if (fileBytes.starts_with("\x7F"
-                            "ELF")) {
+  if (fileBytes.starts_with("\177ELF")) {
     problem = "an executable without an embedded image (its last " + std::to_string(kSize) +
               " bytes fail the CRC)";
     return std::nullopt;
