@@ -141,6 +141,27 @@ TEST(GetInfo, ValidationMessagesInOrder) {
   EXPECT_STATUS(GetInfo(dir.Write("range.obj", Bytes(image))), StatusLine("ERR:", e014, true));
 }
 
+TEST(GetInfo, CompileDateInTheUsersTimeLocale) {
+  TempDir dir;
+  // A locale of our own, so the test does not depend on the locales installed.
+  if (!fs::exists("/usr/bin/localedef")) GTEST_SKIP() << "no localedef";
+  RunOptions localedef;
+  localedef.args = {"-i", "fi_FI", "-f", "UTF-8", dir.File("fi_FI.UTF-8")};
+  const RunResult made = RunProgram("/usr/bin/localedef", localedef);
+  if (made.exitCode != 0 && !fs::exists(dir.File("fi_FI.UTF-8") + "/LC_TIME")) {
+    GTEST_SKIP() << "localedef cannot make fi_FI.UTF-8: " << made.err;
+  }
+  const std::string loader = BinaryPath("downloader");
+  RunOptions options;
+  options.args = {"/GetInfo", NameFor(loader, dir.Write("sample.obj", Bytes(SampleImage())))};
+  options.env = {{"LOCPATH", dir.path().string()}, {"LC_ALL", "fi_FI.UTF-8"}};
+  const RunResult run = RunProgram(loader, options);
+  // Finnish names and the locale's "." between hours and minutes; am/pm stay as they are.
+  EXPECT_NE(run.out.find(" COMPILEDATE=lauantai, tammikuu 1, 2000, 06.00 pm INTROMESSAGE="),
+            std::string::npos)
+      << Visible(run.out);
+}
+
 TEST(SelfContainedLoader, AnswersGetInfoWithoutAFile) {
   TempDir dir;
   const std::string loader = SelfContainedLoader(dir, SampleImage());
