@@ -31,7 +31,8 @@ std::string FullName(const std::string& name) {
   return error ? name : full.string();
 }
 
-/// Reads, checks and acts on the image; every end of the request after the read started.
+/// The request from the object file read on: read the named file, check the image, then
+/// report it, download it, or show it and download on confirmation.
 void ProcessImage() {
   if (!ObjectFileName.empty()) {
     switch (ReadObjectFile(ObjectFileName, ImageBuffer)) {

@@ -240,6 +240,15 @@ TEST(ObjtoolInfo, ShowsWhatIsWrongAndExitsWithOne) {
   EXPECT_EQ(info["crc_ok"], false);
   EXPECT_EQ(info["valid"], false);
 
+  // An image-sized file without the magic is still an object file, not a loader.
+  image = SampleImage();
+  image.bytes[kMagic + 1] = 'k';
+  Seal(image);
+  const Outcome magic = Objtool({"info", dir.Write("magic.obj", Bytes(image))});
+  EXPECT_EQ(magic.exitCode, kExitInvalid);
+  EXPECT_NE(magic.out.find("source:            object file,"), std::string::npos) << magic.out;
+  EXPECT_NE(magic.out.find("refuses it: 014-"), std::string::npos) << magic.out;
+
   EXPECT_EQ(Objtool({"info", dir.Write("short", "abc")}).exitCode, kExitInvalid);
   const Outcome plain = Objtool({"info", dir.Write("plain", "\177ELF" + std::string(kSize, 'x'))});
   EXPECT_EQ(plain.exitCode, kExitInvalid);

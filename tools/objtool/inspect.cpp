@@ -114,7 +114,9 @@ std::optional<LocatedImage> LocateImage(std::string_view fileBytes, std::string&
   located.fileSize = fileBytes.size();
   located.image = ImageAt(fileBytes, 0);
   if (HasMagic(located.image)) return located;
-  if (auto embedded = EmbeddedImageOf(fileBytes)) {
+  // A file of exactly one image is an object file, whatever its first bytes say.
+  auto embedded = fileBytes.size() > kSize ? EmbeddedImageOf(fileBytes) : std::nullopt;
+  if (embedded) {
     located.image = *embedded;
     located.source = ImageSource::kLoader;
     located.offset = fileBytes.size() - kSize;
