@@ -82,4 +82,25 @@ static_assert(sizeof(ObjectImage) == image_layout::kSize);
 /// The one process-wide image; main thread writes it before any scan starts.
 extern ObjectImage ImageBuffer;
 
+/// One step of the image CRC (CRC-16, polynomial 0x1021, initial 0, not reflected, no final
+/// XOR), computed without a table.
+constexpr uint16_t CrcUpdate(uint16_t crc, uint8_t value) {
+  uint8_t t = static_cast<uint8_t>((crc >> 8) ^ value);
+  t = static_cast<uint8_t>(t ^ (t >> 4));
+  return static_cast<uint16_t>((crc << 8) ^ (t << 12) ^ (t << 5) ^ t);
+}
+
+/// The CRC over bytes 0..19,388, the part of the image that the stored CRC protects.
+uint16_t ImageCrc(const ObjectImage& image);
+
+/// True when ImageCrc matches the stored little-endian CRC at 19,389.
+bool CrcMatches(const ObjectImage& image);
+
+/// The checksum users see: CrcUpdate over bytes 940..19,388, then once more over the
+/// SlotCount byte and the first slot's PacketCount byte.
+uint16_t DisplayChecksum(const ObjectImage& image);
+
+/// True when the image starts with the length byte 23 and "Korvanetics Object Code".
+bool HasMagic(const ObjectImage& image);
+
 }  // namespace downloader

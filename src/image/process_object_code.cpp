@@ -1,9 +1,103 @@
 #include "image/process_object_code.h"
 
+#include <filesystem>
+#include <string>
+
+#include "control/command_line.h"
+#include "control/report.h"
+#include "image/image_file.h"
+#include "image/information_line.h"
+#include "image/validation.h"
+#include "ui/forms.h"
+#include "ui/window_system.h"
+
 namespace downloader {
 
-// The image request is built with the object code image; until then a command line that
-// reaches it ends without output.
-void ProcessObjectCode() {}
+namespace {
+
+void NoDownload() {}
+
+DownloadHook downloadHook = NoDownload;
+
+std::string CurrentDirectory() {
+  std::error_code error;
+  const auto directory = std::filesystem::current_path(error);
+  return error ? std::string() : directory.string();
+}
+
+std::string FullName(const std::string& name) {
+  std::error_code error;
+  const auto full = std::filesystem::absolute(name, error);
+  return error ? name : full.string();
+}
+
+/// The request from the object file read on: read the named file, check the image, then
+/// report it, download it, or show it and download on confirmation.
+void ProcessImage() {
+  if (!ObjectFileName.empty()) {
+    switch (ReadObjectFile(ObjectFileName, ImageBuffer)) {
+      case ImageRead::kRead:
+        break;
+      case ImageRead::kCannotOpen:
+        return;
+      case ImageRead::kShort:
+        // Part of the buffer still holds the loader's own tail: never use it.
+        ReportError(kNotObjectCodeMessage);
+        return;
+    }
+  }
+  const ImageFault fault = CheckImage(ImageBuffer);
+  if (fault != ImageFault::kNone) {
+    ReportError(FaultMessage(fault, ImageBuffer, ObjectFileName));
+    return;
+  }
+  ImageBuffer.SetCrc(DisplayChecksum(ImageBuffer));
+
+  if (RunFlags & kGetInfo) {
+    ReportLine(kChannelInfo, InformationLine(ImageBuffer));
+  } else if (RunFlags & (kNoInfo | kNoPrompts)) {
+    downloadHook();
+  } else {
+    Windows().BringToForeground();
+    if (MainForm->ShowModal() == kModalOk) {
+      ReportLine(kChannelEvent, "101-User selected download from information dialog.");
+      downloadHook();
+    } else {
+      ReportLine(kChannelEvent, "042-User cancelled information dialog.");
+    }
+  }
+}
+
+}  // namespace
+
+void SetDownloadHandler(DownloadHook hook) {
+  downloadHook = hook ? hook : NoDownload;
+}
+
+void ProcessObjectCode() {
+  MainForm->OpenDialog.title = "Open Object File";
+  MainForm->OpenDialog.initialDirectory = CurrentDirectory();
+  try {
+    const bool embedded = ReadEmbeddedImage();
+    if ((RunFlags & kNoPrompts) && ObjectFileName.empty() && !embedded) {
+      ReportLine(kChannelError,
+                 "027-Object code not embedded.  Must specify object code file name.");
+      return;
+    }
+    if (ObjectFileName.empty() && !embedded) {
+      const auto chosen = Windows().OpenFileDialog(MainForm->OpenDialog);
+      if (!chosen) {
+        ReportLine(kChannelEvent, "041-User cancelled open-file dialog.");
+        return;
+      }
+      ObjectFileName = FullName(*chosen);
+    }
+    if (!embedded && !FileExists(ObjectFileName)) return;
+    ProcessImage();
+  } catch (...) {
+    // Whatever fails once the image read has started ends the request quietly; the
+    // driver goes on as after a normal return (in pipe mode, with the next command line).
+  }
+}
 
 }  // namespace downloader

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "ui/console/console_io.h"
+#include "ui/main_form.h"
 #include "ui/window_system.h"
 
 namespace downloader {
@@ -29,7 +30,17 @@ class ConsoleWindowSystem final : public WindowSystem {
     return *answer;
   }
 
-  int ShowInformationWindow(const InformationView&) override { return kModalCancel; }
+  int ShowInformationWindow(const InformationView& view) override {
+    WriteDialogText(view.caption + "\nProduct:      " + view.product +
+                    "\nFirmware:     " + view.firmware + "\nChecksum:     " + view.checksum +
+                    "\nCompile Date: " + view.compileDate + "\nNotes:\n" + view.notes);
+    if (!StandardInputIsTerminal()) return kModalCancel;
+    // Like the window, whose default button is Cancel: only an explicit yes downloads.
+    const auto answer = AskOnTerminal("Download? [y/N] ");
+    const bool yes = answer && (*answer == "y" || *answer == "Y" || *answer == "yes" ||
+                                *answer == "Yes" || *answer == "YES");
+    return yes ? kModalOk : kModalCancel;
+  }
 
   void ShowProgressWindow(TProgressForm&) override {}
   int ShowProgressWindowModal(TProgressForm&) override { return kModalCancel; }
