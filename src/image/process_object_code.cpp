@@ -39,9 +39,10 @@ void ProcessImage() {
       case ImageRead::kRead:
         break;
       case ImageRead::kCannotOpen:
-        return;
       case ImageRead::kShort:
-        // Part of the buffer still holds the loader's own tail: never use it.
+        // The file exists but cannot be read whole (no permission, too short): a caller
+        // waiting for a final line gets one, and the buffer, which may still hold the
+        // loader's own tail, is never used.
         ReportError(kNotObjectCodeMessage);
         return;
     }

@@ -3,6 +3,8 @@
 #include "image/process_object_code.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -178,6 +180,28 @@ TEST_F(ProcessObjectCodeTest, ValidationErrorsGoThroughTheErrorDialog) {
   ASSERT_EQ(script_.errorDialogs.size(), 1u);
   EXPECT_EQ(script_.errorDialogs[0], "#013\r\n" + text.substr(4));
   EXPECT_EQ(downloads, 0);
+}
+
+TEST_F(ProcessObjectCodeTest, FileThatCannotBeOpenedIsNotObjectCode) {
+  ObjectFileName = dir_.Write("secret.obj", Bytes(SampleImage()));
+  ASSERT_EQ(::chmod(ObjectFileName.c_str(), 0), 0);
+  ASSERT_EQ(::chmod(dir_.path().c_str(), 0755), 0);
+  RunFlags = kNoPrompts | kFileGiven;
+  SwitchBits = kSwitchNoPrompts | kSwitchFile;
+  // Root may read any file, so the request runs in a child that gave up root first.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::geteuid() == 0 && ::setuid(65534) != 0) ::_exit(3);
+    ProcessObjectCode();
+    ::_exit(downloads == 0 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(Status(), StatusLine("ERR:", "014-Not proper object code file format.", true))
+      << Visible(Status());
 }
 
 TEST_F(ProcessObjectCodeTest, FailureDuringTheDownloadIsDropped) {
