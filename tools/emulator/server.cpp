@@ -319,6 +319,10 @@ void ModuleServer::HandleSubnegotiation(Connection& c, const std::vector<uint8_t
   const uint8_t command = body[1];
   // The first value byte (0 when none came) and, for the baud rate, all four.
   const uint8_t first = body.size() > 2 ? body[2] : 0;
+  auto note = [&](const char* name, int v) {
+    std::lock_guard lock(mutex_);
+    settings_[name] = v;
+  };
   auto reply = [&](std::initializer_list<uint8_t> v) {
     const auto bytes = ComPortCommand(static_cast<uint8_t>(command + kServerOffset), v);
     c.out.insert(c.out.end(), bytes.begin(), bytes.end());
@@ -328,17 +332,21 @@ void ModuleServer::HandleSubnegotiation(Connection& c, const std::vector<uint8_t
       uint8_t baud[4] = {0, 0, 0x25, 0x80};  // 9600, the answer to a query (0)
       if (body.size() >= 6 && (body[2] | body[3] | body[4] | body[5]) != 0) {
         for (int i = 0; i < 4; ++i) baud[i] = body[2 + static_cast<std::size_t>(i)];
+        note("baud", baud[0] << 24 | baud[1] << 16 | baud[2] << 8 | baud[3]);
       }
       reply({baud[0], baud[1], baud[2], baud[3]});
       break;
     }
     case kSetDataSize:
+      if (first != 0) note("datasize", first);
       reply({first != 0 ? first : uint8_t{8}});
       break;
     case kSetParity:
+      if (first != 0) note("parity", first);
       reply({first != 0 ? first : kParityNone});
       break;
     case kSetStopSize:
+      if (first != 0) note("stopsize", first);
       reply({first != 0 ? first : uint8_t{1}});
       break;
     case kSetControl:
@@ -374,6 +382,7 @@ nlohmann::json ModuleServer::Dump() {
   module["connections"] = connections_;
   module["resets"] = model_.Resets();
   module["controls"] = controls_;
+  module["settings"] = settings_;
   nlohmann::json slots = nlohmann::json::array();
   for (const auto& [slot, record] : model_.Slots()) {
     nlohmann::json s;

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -63,6 +64,7 @@ class ModuleServer {
   ModuleModel model_;
   int connections_ = 0;
   std::deque<std::string> controls_;
+  std::map<std::string, int> settings_;  // the line settings the last client asked for
 };
 
 }  // namespace emulator
