@@ -70,4 +70,24 @@ inline constexpr uint8_t kVariantBit = 0x20;
 /// The type 2 handshake; each byte is answered by its two's complement.
 inline constexpr std::array<uint8_t, 3> kHandshake = {'K', 'V', 'Q'};
 
+/// Probe timeouts, in milliseconds.
+inline constexpr uint32_t kProbeWriteTimeout = 1000;
+inline constexpr uint32_t kProbeReadTimeout = 40;
+
+/// What the probe found out.
+inline constexpr char kYes[] = "Yes";
+inline constexpr char kNo[] = "No";
+
+/// Asks the module on the open pool port `slot` (-3..0) whether it is of `type`: resets it
+/// with the DTR and BREAK pulse (about 54 ms), drains the receive queue, then runs the
+/// type's exchange (writes 1,000 ms, reads 40 ms each). All four outputs are reset first
+/// (empty, empty, "Yes", 0). True when the module answered as a `type` module; then
+/// `deviceName` is its display name (with "24"/"40" for types 5 and 6; only the suffix
+/// for a type other than the image's while CustomProduct is set), `version` its firmware
+/// text and `foundType` = `type`. `echo` is "No" when a byte sent did not come back.
+/// Types outside 2..6 never identify: after the reset the result is false, `echo` "Yes".
+/// Never reports and never throws; the port is left open. Any thread.
+bool IdentifyDevice(int slot, int type, std::string& deviceName, std::string& version,
+                    std::string& echo, DeviceType& foundType);
+
 }  // namespace downloader
