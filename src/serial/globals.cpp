@@ -1,5 +1,7 @@
 #include "serial/globals.h"
 
+#include "serial/pool.h"
+
 namespace downloader {
 
 std::vector<std::string> PortList;
@@ -16,6 +18,7 @@ void InitSerialUnit() {
   SelectedPort.clear();
   BusyMask = 0;
   PipeBuffer.fill(0);
+  ResetSerialPool();
 }
 
 }  // namespace downloader

@@ -33,8 +33,9 @@ extern uint32_t BusyMask;
 constexpr std::size_t kPipeBufferSize = 1025;
 extern std::array<char, kPipeBufferSize> PipeBuffer;
 
-/// Sets the state above to its start-up values. Called once by the program driver before
-/// anything else, and by tests to start from a clean state.
+/// Sets the state above to its start-up values and closes and frees every pool port.
+/// Called once by the program driver before anything else, and by tests to start from a
+/// clean state.
 void InitSerialUnit();
 
 }  // namespace downloader

@@ -36,8 +36,8 @@ class TSerial {
                 const std::string& dataBits, const std::string& flow, bool showErrors);
   /// Baud and data bits by ParseNumber, no parity exactly for "None" (else even), one stop
   /// bit, no flow control; then DTR and RTS dropped.
-  void Configure(const std::string& baud, const std::string& parity,
-                 const std::string& dataBits, const std::string& flow);
+  void Configure(const std::string& baud, const std::string& parity, const std::string& dataBits,
+                 const std::string& flow);
   void Close();
   bool SetTimeouts(uint32_t readInterval, uint32_t readMultiplier, uint32_t readConstant,
                    uint32_t writeMultiplier, uint32_t writeConstant);
@@ -56,6 +56,11 @@ class TSerial {
   uint32_t ModemStatus();
 
  private:
+  /// The total timeouts of a transfer of `count` bytes under the current Timeouts, in ms;
+  /// 0 means "return at once".
+  uint32_t ReadTimeout(std::size_t count) const;
+  uint32_t WriteTimeout(std::size_t count) const;
+
   std::unique_ptr<SerialDevice> device_;
 };
 

@@ -1,0 +1,191 @@
+#include "serial/port_map.h"
+
+#include <libserialport.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace downloader {
+
+namespace {
+
+std::optional<std::string> Env(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string BaseName(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string RealPathOr(const std::string& path) {
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (real == nullptr) return path;
+  std::string resolved(real);
+  ::free(real);
+  return resolved;
+}
+
+// "COM<n>" with n a decimal number from 1; 0 otherwise.
+int ComNumber(const std::string& name) {
+  if (name.size() < 4 || name.size() > 12 || name.compare(0, 3, "COM") != 0) return 0;
+  long n = 0;
+  for (std::size_t i = 3; i < name.size(); ++i) {
+    if (name[i] < '0' || name[i] > '9') return 0;
+    n = n * 10 + (name[i] - '0');
+  }
+  return n > 0 && n < 1000000 ? static_cast<int>(n) : 0;
+}
+
+// The first line of an entry file, at most 4 KiB of it, without trailing spaces and CR.
+std::string FirstLine(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string buffer(4096, '\0');
+  in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+  buffer.resize(static_cast<std::size_t>(in.gcount()));
+  const auto newline = buffer.find('\n');
+  std::string line = buffer.substr(0, newline);
+  while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) {
+    line.pop_back();
+  }
+  std::size_t start = 0;
+  while (start < line.size() && (line[start] == ' ' || line[start] == '\t')) ++start;
+  return line.substr(start);
+}
+
+PortTarget FromEntry(const std::string& entry) {
+  PortTarget target;
+  struct stat st {};
+  if (::lstat(entry.c_str(), &st) != 0) return target;
+  if (S_ISLNK(st.st_mode)) {
+    target.kind = PortTarget::Kind::kLocal;
+    // A dangling link keeps its own name, so the open fails as a missing port.
+    target.device = RealPathOr(entry);
+    return target;
+  }
+  if (!S_ISREG(st.st_mode)) return target;
+  const std::string line = FirstLine(entry);
+  if (line.empty() || line == "none") {
+    target.kind = PortTarget::Kind::kHidden;
+    return target;
+  }
+  if (line.compare(0, 10, "rfc2217://") == 0) {
+    if (ParseRfc2217Url(line, target.host, target.port)) target.kind = PortTarget::Kind::kNetwork;
+    return target;
+  }
+  target.kind = PortTarget::Kind::kLocal;
+  target.device = line;
+  return target;
+}
+
+}  // namespace
+
+bool ParseRfc2217Url(const std::string& text, std::string& host, uint16_t& port) {
+  const std::string scheme = "rfc2217://";
+  if (text.compare(0, scheme.size(), scheme) != 0) return false;
+  std::string rest = text.substr(scheme.size());
+  // Options after the address (pyserial writes "?logging=..."), and a trailing slash.
+  rest = rest.substr(0, rest.find_first_of("?/"));
+  std::string hostPart;
+  std::string portPart;
+  if (!rest.empty() && rest[0] == '[') {
+    const auto close = rest.find(']');
+    if (close == std::string::npos || close + 1 >= rest.size() || rest[close + 1] != ':') {
+      return false;
+    }
+    hostPart = rest.substr(1, close - 1);
+    portPart = rest.substr(close + 2);
+  } else {
+    const auto colon = rest.rfind(':');
+    if (colon == std::string::npos) return false;
+    hostPart = rest.substr(0, colon);
+    portPart = rest.substr(colon + 1);
+  }
+  if (hostPart.empty() || portPart.empty() || portPart.size() > 5) return false;
+  long value = 0;
+  for (char c : portPart) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  if (value < 1 || value > 65535) return false;
+  host = hostPart;
+  port = static_cast<uint16_t>(value);
+  return true;
+}
+
+std::vector<std::string> CountedPorts(std::vector<std::string> ports,
+                                      const std::vector<std::string>& consoleNames) {
+  std::sort(ports.begin(), ports.end());
+  ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
+  std::erase_if(ports, [&](const std::string& port) {
+    const std::string name = BaseName(port);
+    const std::string realName = BaseName(RealPathOr(port));
+    return std::any_of(consoleNames.begin(), consoleNames.end(),
+                       [&](const std::string& c) { return c == name || c == realName; });
+  });
+  return ports;
+}
+
+PortMapEnvironment SystemPortMapEnvironment() {
+  PortMapEnvironment env;
+  env.downloaderPorts = Env("DOWNLOADER_PORTS");
+  env.xdgConfigHome = Env("XDG_CONFIG_HOME");
+  env.home = Env("HOME");
+  env.enumeratePorts = [] {
+    std::vector<std::string> names;
+    sp_port** list = nullptr;
+    if (sp_list_ports(&list) == SP_OK) {
+      for (sp_port** p = list; *p != nullptr; ++p) names.emplace_back(sp_get_port_name(*p));
+      sp_free_port_list(list);
+    }
+    return names;
+  };
+  std::ifstream active("/sys/class/tty/console/active");
+  std::string word;
+  while (active >> word) env.consoleNames.push_back(word);
+  return env;
+}
+
+std::optional<std::string> PortMapDirectory(const PortMapEnvironment& env) {
+  if (env.downloaderPorts) return *env.downloaderPorts;
+  std::string user;
+  if (env.xdgConfigHome && !env.xdgConfigHome->empty()) {
+    user = *env.xdgConfigHome + "/downloader/ports";
+  } else if (env.home && !env.home->empty()) {
+    user = *env.home + "/.config/downloader/ports";
+  }
+  if (!user.empty() && IsDirectory(user)) return user;
+  if (IsDirectory(env.systemDirectory)) return env.systemDirectory;
+  return std::nullopt;
+}
+
+PortTarget ResolvePort(const std::string& comName, const PortMapEnvironment& env) {
+  const int number = ComNumber(comName);
+  if (number == 0) return {};
+  if (const auto dir = PortMapDirectory(env); dir && !dir->empty()) {
+    const std::string entry = *dir + "/" + comName;
+    struct stat st {};
+    if (::lstat(entry.c_str(), &st) == 0) return FromEntry(entry);
+  }
+  // A map named by $DOWNLOADER_PORTS is complete: nothing outside it is ever touched.
+  if (env.downloaderPorts || !env.enumeratePorts) return {};
+  const auto ports = CountedPorts(env.enumeratePorts(), env.consoleNames);
+  if (static_cast<std::size_t>(number) > ports.size()) return {};
+  PortTarget target;
+  target.kind = PortTarget::Kind::kLocal;
+  target.device = ports[static_cast<std::size_t>(number) - 1];
+  return target;
+}
+
+}  // namespace downloader

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace downloader {
+
+/// Where a COM name leads.
+struct PortTarget {
+  enum class Kind {
+    kNone,     ///< no such port: an open fails with error 2
+    kHidden,   ///< hidden on purpose by an empty or "none" entry: also error 2
+    kLocal,    ///< a local device; `device` is its path (symbolic links resolved when possible)
+    kNetwork,  ///< an RFC 2217 port at `host`:`port`
+  };
+  Kind kind = Kind::kNone;
+  std::string device;
+  std::string host;
+  uint16_t port = 0;
+};
+
+/// Everything the resolution reads from the system, so tests can give their own.
+struct PortMapEnvironment {
+  std::optional<std::string> downloaderPorts;  ///< $DOWNLOADER_PORTS
+  std::optional<std::string> xdgConfigHome;    ///< $XDG_CONFIG_HOME
+  std::optional<std::string> home;             ///< $HOME
+  std::string systemDirectory = "/etc/downloader/ports";
+  /// The serial ports the system reports (device paths, in any order).
+  std::function<std::vector<std::string>()> enumeratePorts;
+  /// The kernel's console devices, as /sys/class/tty/console/active names them ("ttyS0").
+  std::vector<std::string> consoleNames;
+};
+
+/// The environment of this process: the variables above, libserialport's enumeration and
+/// /sys/class/tty/console/active.
+PortMapEnvironment SystemPortMapEnvironment();
+
+/// The port map folder: $DOWNLOADER_PORTS when set (whether or not it exists), else the
+/// first existing one of $XDG_CONFIG_HOME/downloader/ports (~/.config/downloader/ports)
+/// and the system folder. Nothing when none exists.
+std::optional<std::string> PortMapDirectory(const PortMapEnvironment& env);
+
+/// Resolves "COM<n>": the map entry named exactly so (a symbolic link to a device, or a
+/// text file whose first line is a device path or rfc2217://HOST:PORT; empty or "none"
+/// hides the port); without an entry the n-th enumerated port sorted by path, never
+/// counting the console; nothing when $DOWNLOADER_PORTS is set, since that map is complete.
+PortTarget ResolvePort(const std::string& comName, const PortMapEnvironment& env);
+
+/// Parses "rfc2217://HOST:PORT" (HOST may be [v6-address]); false when it is not that.
+bool ParseRfc2217Url(const std::string& text, std::string& host, uint16_t& port);
+
+/// The ports that a given enumeration counts, in COM order (console left out).
+std::vector<std::string> CountedPorts(std::vector<std::string> ports,
+                                      const std::vector<std::string>& consoleNames);
+
+}  // namespace downloader

@@ -1,0 +1,48 @@
+#include "serial/serial_device.h"
+
+#include <mutex>
+
+#include "serial/port_map.h"
+#include "serial/serial_device_libserialport.h"
+#include "serial/serial_device_rfc2217.h"
+
+namespace downloader {
+
+namespace {
+
+std::mutex openerMutex;
+SerialDeviceOpener installedOpener;
+
+DeviceOpenResult OpenThroughPortMap(const std::string& comName) {
+  const PortTarget target = ResolvePort(comName, SystemPortMapEnvironment());
+  switch (target.kind) {
+    case PortTarget::Kind::kLocal:
+      return OpenLocalDevice(target.device, comName);
+    case PortTarget::Kind::kNetwork:
+      return OpenRfc2217Device(target.host, target.port, comName);
+    case PortTarget::Kind::kNone:
+    case PortTarget::Kind::kHidden:
+      break;
+  }
+  DeviceOpenResult missing;
+  missing.error = kErrorNotFound;
+  return missing;
+}
+
+}  // namespace
+
+DeviceOpenResult OpenSerialDevice(const std::string& comName) {
+  SerialDeviceOpener opener;
+  {
+    std::lock_guard lock(openerMutex);
+    opener = installedOpener;
+  }
+  return opener ? opener(comName) : OpenThroughPortMap(comName);
+}
+
+void SetSerialDeviceOpener(SerialDeviceOpener opener) {
+  std::lock_guard lock(openerMutex);
+  installedOpener = std::move(opener);
+}
+
+}  // namespace downloader

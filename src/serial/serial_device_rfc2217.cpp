@@ -1,0 +1,376 @@
+#include "serial/serial_device_rfc2217.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+#include "serial/hints.h"
+#include "serial/open_errors.h"
+#include "serial/port_lock.h"
+#include "serial/telnet.h"
+
+namespace downloader {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace telnet;
+
+// Received data waiting to be read is capped like a UART's buffer: beyond it bytes are lost.
+constexpr std::size_t kMaxQueued = 1 << 20;
+// The drain throws away at most this much while it waits for the PURGE-DATA reply.
+constexpr std::size_t kMaxDrained = 256 * 1024;
+
+Clock::time_point Deadline(uint32_t ms) {
+  return Clock::now() + std::chrono::milliseconds(ms);
+}
+
+int MsLeft(Clock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>(std::min<long long>(left, 60000)) : 0;
+}
+
+std::bitset<256> Options(std::initializer_list<uint8_t> options) {
+  std::bitset<256> set;
+  for (uint8_t o : options) set[o] = true;
+  return set;
+}
+
+class Rfc2217Device final : public SerialDevice, private Parser::Handler {
+ public:
+  Rfc2217Device(int fd, PortLock lock, const Rfc2217Timing& timing)
+      : fd_(fd),
+        lock_(std::move(lock)),
+        timing_(timing),
+        negotiator_(Options({kOptionBinary, kOptionSuppressGoAhead, kOptionComPort}),
+                    Options({kOptionBinary, kOptionSuppressGoAhead, kOptionComPort})) {}
+
+  ~Rfc2217Device() override {
+    // Whatever is still queued goes out if the socket takes it at once.
+    Flush(Clock::now());
+    ::close(fd_);
+  }
+
+  /// Asks for BINARY both ways and COM-PORT-OPTION and waits for the server's DO COM-PORT.
+  bool Negotiate() {
+    negotiator_.Request(kWill, kOptionBinary, out_);
+    negotiator_.Request(kDo, kOptionBinary, out_);
+    negotiator_.Request(kWill, kOptionComPort, out_);
+    const auto deadline = Deadline(timing_.connectMs);
+    if (!Flush(deadline)) return false;
+    while (!negotiator_.LocalOn(kOptionComPort) && !closed_) {
+      if (!PumpOnce(deadline)) break;
+    }
+    if (!negotiator_.LocalOn(kOptionComPort)) return false;
+    // Every modem line change is wanted. No reply is awaited: ser2net never sends one.
+    Send(ComPortCommand(kSetModemStateMask, {0xFF}));
+    return Flush(Deadline(timing_.controlAckMs));
+  }
+
+  bool Closed() const { return closed_; }
+
+  bool ReadState() override { return negotiator_.LocalOn(kOptionComPort) && !closed_; }
+
+  bool Configure(const LineSettings& s) override {
+    const uint32_t baud = s.baudRate;
+    settingsReplies_ = 0;
+    Send(ComPortCommand(kSetBaudRate,
+                        {static_cast<uint8_t>(baud >> 24), static_cast<uint8_t>(baud >> 16),
+                         static_cast<uint8_t>(baud >> 8), static_cast<uint8_t>(baud)}));
+    Send(ComPortCommand(kSetDataSize, {s.dataBits}));
+    Send(ComPortCommand(kSetParity, {s.evenParity ? kParityEven : kParityNone}));
+    Send(ComPortCommand(kSetStopSize, {1}));
+    const uint32_t controlsBefore = controlReplies_;
+    Send(ComPortCommand(kSetControl, {kControlFlowNone}));
+    const auto deadline = Deadline(timing_.settingsAckMs);
+    if (!Flush(deadline)) return false;
+    constexpr uint32_t kAll =
+        (1u << kSetBaudRate) | (1u << kSetDataSize) | (1u << kSetParity) | (1u << kSetStopSize);
+    while ((settingsReplies_ != kAll || controlReplies_ == controlsBefore) && !closed_) {
+      if (!PumpOnce(deadline)) break;
+    }
+    return settingsReplies_ == kAll;
+  }
+
+  int Read(uint8_t* buffer, std::size_t count, uint32_t timeoutMs) override {
+    const auto deadline = Deadline(timeoutMs);
+    while (Queued() < count && !closed_) {
+      if (!PumpOnce(deadline)) break;
+    }
+    const std::size_t n = std::min(count, Queued());
+    if (n == 0 && closed_) return -1;
+    std::memcpy(buffer, rx_.data() + rxStart_, n);
+    rxStart_ += n;
+    if (rxStart_ == rx_.size()) {
+      rx_.clear();
+      rxStart_ = 0;
+    }
+    return static_cast<int>(n);
+  }
+
+  bool Write(const uint8_t* bytes, std::size_t count, uint32_t timeoutMs) override {
+    if (closed_) return false;
+    AppendEscaped(out_, bytes, count);
+    return Flush(Deadline(timeoutMs));
+  }
+
+  int Drain() override {
+    std::size_t discarded = Queued();
+    rx_.clear();
+    rxStart_ = 0;
+    if (closed_) return static_cast<int>(discarded);
+    discarding_ = true;
+    discardedBytes_ = 0;
+    if (!purgeUnanswered_) {
+      // What arrives before the server's reply was sent before the purge: thrown away.
+      const uint32_t before = purgeReplies_;
+      Send(ComPortCommand(kPurgeData, {kPurgeReceive}));
+      const auto deadline = Deadline(timing_.drainMs);
+      Flush(deadline);
+      while (purgeReplies_ == before && !closed_ && discardedBytes_ < kMaxDrained) {
+        if (!PumpOnce(deadline)) break;
+      }
+      if (purgeReplies_ == before && !closed_ && discardedBytes_ < kMaxDrained) {
+        purgeUnanswered_ = true;
+      }
+    } else {
+      PumpOnce(Clock::now());
+    }
+    discarding_ = false;
+    discarded += discardedBytes_;
+    return static_cast<int>(discarded);
+  }
+
+  void SetDTR(bool on) override { Control(on ? kControlDtrOn : kControlDtrOff); }
+  void SetRTS(bool on) override { Control(on ? kControlRtsOn : kControlRtsOff); }
+  void SetBreak(bool on) override { Control(on ? kControlBreakOn : kControlBreakOff); }
+
+  uint32_t ModemStatus() override {
+    // Take in any notification that has arrived, without waiting.
+    PumpOnce(Clock::now());
+    return modemState_ & 0xF0u;
+  }
+
+ private:
+  std::size_t Queued() const { return rx_.size() - rxStart_; }
+
+  void Send(const std::vector<uint8_t>& bytes) {
+    out_.insert(out_.end(), bytes.begin(), bytes.end());
+  }
+
+  // Sends a SET-CONTROL and waits for a reply, so that a modem state notification the
+  // server sends before its reply is seen by the next status read. Any SET-CONTROL reply
+  // counts (ser2net answers BREAK off with BREAK on), and a server that left one
+  // unanswered (ser2net: DTR and RTS) is not waited on again on this connection.
+  void Control(uint8_t value) {
+    if (closed_) return;
+    const uint32_t before = controlReplies_;
+    Send(ComPortCommand(kSetControl, {value}));
+    const auto deadline = Deadline(timing_.controlAckMs);
+    if (!Flush(deadline) || controlUnanswered_) return;
+    while (controlReplies_ == before && !closed_) {
+      if (!PumpOnce(deadline)) break;
+    }
+    if (controlReplies_ == before && !closed_) controlUnanswered_ = true;
+  }
+
+  // Sends what is queued in out_, until `deadline`. What the socket did not take stays
+  // queued, in order, so the Telnet stream is never cut inside a command.
+  bool Flush(Clock::time_point deadline) {
+    while (!out_.empty()) {
+      if (closed_) {
+        out_.clear();
+        return false;
+      }
+      const ssize_t n = ::send(fd_, out_.data(), out_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n > 0) {
+        out_.erase(out_.begin(), out_.begin() + n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        closed_ = true;
+        continue;
+      }
+      pollfd p{fd_, POLLOUT, 0};
+      const int ready = ::poll(&p, 1, MsLeft(deadline));
+      if (ready == 0) return false;
+      if (ready < 0 && errno != EINTR) return false;
+    }
+    return true;
+  }
+
+  // Waits until `deadline` for bytes from the server and takes in what came (one read).
+  // False when nothing came in time or the connection is gone.
+  bool PumpOnce(Clock::time_point deadline) {
+    if (closed_) return false;
+    pollfd p{fd_, POLLIN, 0};
+    int ready;
+    do {
+      ready = ::poll(&p, 1, MsLeft(deadline));
+    } while (ready < 0 && errno == EINTR);
+    if (ready <= 0) return false;
+    uint8_t chunk[4096];
+    const ssize_t n = ::recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return true;
+    if (n <= 0) {
+      closed_ = true;
+      return false;
+    }
+    parser_.Feed(chunk, static_cast<std::size_t>(n), *this);
+    // Answers to the server's option requests go out right away.
+    if (!out_.empty()) Flush(Deadline(timing_.controlAckMs));
+    return true;
+  }
+
+  void OnData(uint8_t byte) override {
+    if (discarding_) {
+      ++discardedBytes_;
+      return;
+    }
+    if (Queued() >= kMaxQueued) return;
+    if (rxStart_ > 0 && rxStart_ == rx_.size()) {
+      rx_.clear();
+      rxStart_ = 0;
+    }
+    rx_.push_back(byte);
+  }
+
+  void OnNegotiation(uint8_t verb, uint8_t option) override {
+    negotiator_.Receive(verb, option, out_);
+  }
+
+  void OnSubnegotiation(const std::vector<uint8_t>& body) override {
+    if (body.size() < 2 || body[0] != kOptionComPort) return;
+    const uint8_t command = body[1];
+    if (command < kServerOffset) return;
+    switch (command - kServerOffset) {
+      case kSetBaudRate:
+      case kSetDataSize:
+      case kSetParity:
+      case kSetStopSize:
+        settingsReplies_ |= 1u << (command - kServerOffset);
+        break;
+      case kSetControl:
+        ++controlReplies_;
+        break;
+      case kNotifyModemState:
+        if (body.size() >= 3) modemState_ = body[2];
+        break;
+      case kPurgeData:
+        ++purgeReplies_;
+        // Data after the reply left the module after the purge: it is kept.
+        discarding_ = false;
+        break;
+      default:
+        break;
+    }
+  }
+
+  int fd_;
+  PortLock lock_;
+  Rfc2217Timing timing_;
+  Parser parser_;
+  Negotiator negotiator_;
+  std::vector<uint8_t> out_;
+  std::vector<uint8_t> rx_;
+  std::size_t rxStart_ = 0;
+  bool closed_ = false;
+  uint8_t modemState_ = 0;
+  uint32_t settingsReplies_ = 0;
+  uint32_t controlReplies_ = 0;
+  uint32_t purgeReplies_ = 0;
+  bool controlUnanswered_ = false;
+  bool purgeUnanswered_ = false;
+  bool discarding_ = false;
+  std::size_t discardedBytes_ = 0;
+};
+
+// A connected, non-blocking TCP socket, or -1 with `err` set.
+int Connect(const std::string& host, uint16_t port, Clock::time_point deadline, int& err) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  addrinfo* addresses = nullptr;
+  if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &addresses) != 0) {
+    err = ENOENT;
+    return -1;
+  }
+  err = ECONNREFUSED;
+  int fd = -1;
+  for (addrinfo* a = addresses; a != nullptr && fd < 0; a = a->ai_next) {
+    fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+    if (fd < 0) {
+      err = errno;
+      continue;
+    }
+    int rc = ::connect(fd, a->ai_addr, a->ai_addrlen);
+    if (rc != 0 && errno == EINPROGRESS) {
+      pollfd p{fd, POLLOUT, 0};
+      do {
+        rc = ::poll(&p, 1, MsLeft(deadline));
+      } while (rc < 0 && errno == EINTR);
+      int soError = ETIMEDOUT;
+      socklen_t len = sizeof soError;
+      if (rc > 0) ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len);
+      errno = soError;
+      rc = soError == 0 ? 0 : -1;
+    }
+    if (rc != 0) {
+      err = errno;
+      ::close(fd);
+      fd = -1;
+    }
+  }
+  ::freeaddrinfo(addresses);
+  if (fd >= 0) {
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  }
+  return fd;
+}
+
+}  // namespace
+
+DeviceOpenResult OpenRfc2217Device(const std::string& host, uint16_t port,
+                                   const std::string& comName, const Rfc2217Timing& timing) {
+  DeviceOpenResult result;
+  const std::string target = "rfc2217-" + host + "-" + std::to_string(port);
+  PortLock::Refusal refusal;
+  auto lock = PortLock::Acquire(target, refusal);
+  if (!lock) {
+    result.error = OpenErrorCode(refusal.error);
+    if (refusal.error == EBUSY) {
+      WriteHint(
+          BusyHint("rfc2217://" + host + ":" + std::to_string(port), comName, refusal.holder));
+    }
+    return result;
+  }
+  int err = 0;
+  const int fd = Connect(host, port, Deadline(timing.connectMs), err);
+  if (fd < 0) {
+    result.error = OpenErrorCode(err);
+    return result;
+  }
+  auto device = std::make_unique<Rfc2217Device>(fd, std::move(*lock), timing);
+  if (!device->Negotiate() && device->Closed()) {
+    // A server that hangs up at once serves another client (ser2net without kickolduser).
+    result.error = kErrorAccessDenied;
+    return result;
+  }
+  result.device = std::move(device);
+  return result;
+}
+
+}  // namespace downloader
