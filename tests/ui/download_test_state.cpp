@@ -42,6 +42,11 @@ FakeWindowSystem& ResetDownloaderState() {
   return installed;
 }
 
+void UseRunFlags(uint16_t runFlags) {
+  SwitchBits = static_cast<uint8_t>(runFlags >> 1);
+  RunFlags = FlagTable[SwitchBits & 0x7F];
+}
+
 namespace {
 
 void PutText(std::size_t offset, std::string_view text) {

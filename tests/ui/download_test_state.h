@@ -52,6 +52,9 @@ class FakeWindowSystem final : public WindowSystem {
 /// FakeWindowSystem installed, which is returned (valid until the next reset).
 FakeWindowSystem& ResetDownloaderState();
 
+/// Sets RunFlags and the switches that give them (ReportError reads the switches).
+void UseRunFlags(uint16_t runFlags);
+
 /// Fills ImageBuffer: target type, names, and one slot per entry of `packetCounts`;
 /// packet k of slot s holds bytes s, k, 0, 1, ..., 15.
 void SetTestImage(uint8_t targetDevice, const std::vector<int>& packetCounts,
