@@ -29,7 +29,13 @@ class FakeWindowSystem final : public WindowSystem {
   /// Called at every repaint (tests watch the window during a transfer).
   std::function<void(TProgressForm&)> onRepaint;
 
-  void ErrorDialog(const std::string& text) override { errorDialogs.push_back(text); }
+  /// Called when an error dialog is shown (tests check what happened before it).
+  std::function<void()> onErrorDialog;
+
+  void ErrorDialog(const std::string& text) override {
+    errorDialogs.push_back(text);
+    if (onErrorDialog) onErrorDialog();
+  }
   void MessageDialog(const std::string& text) override { messageBoxes.push_back(text); }
   void MessageBox(const std::string& text) override { messageBoxes.push_back(text); }
   std::optional<std::string> OpenFileDialog(const OpenFileRequest&) override { return {}; }
