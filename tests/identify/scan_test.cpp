@@ -166,6 +166,16 @@ TEST_F(ScanTest, TenPortsAtMostFourAtOnce) {
   EXPECT_EQ(BusyMask, 0u);
 }
 
+TEST_F(ScanTest, PortsMissingAtOnceAllReadInvalidPort) {
+  // A failed open frees its pool slot for the next worker at once; the error code must
+  // still be the failed open's own.
+  UsePorts(12);
+  for (int round = 0; round < 5; ++round) {
+    Scan(3);
+    for (int row = 1; row <= 12; ++row) EXPECT_EQ(Cell(1, row), "invalid port") << row;
+  }
+}
+
 TEST_F(ScanTest, FifthWorkerWaitsForAFreeSlotAndTakesIt) {
   UsePorts(5);
   std::vector<std::shared_ptr<FakeModule>> modules;
