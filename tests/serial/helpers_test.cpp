@@ -38,7 +38,7 @@ TEST(ParseNumber, EdgeCases) {
   EXPECT_EQ(ParseNumber("$"), 0);
   EXPECT_EQ(ParseNumber("0x"), 0);
   EXPECT_EQ(ParseNumber("-$5"), -5);  // after a sign only decimal digits; the "$" is deleted
-  EXPECT_EQ(ParseNumber("13"), 13);  // the version number of "v1.3"
+  EXPECT_EQ(ParseNumber("13"), 13);   // the version number of "v1.3"
   EXPECT_EQ(ParseNumber("100-x"), 100);
   EXPECT_EQ(ParseNumber("101-x"), 101);
 }

@@ -1,0 +1,183 @@
+// module-emulator as a program: its command line, start-up lines, port map, dump, pacing,
+// and how it treats its clients.
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "serial/globals.h"
+#include "serial/serial.h"
+#include "support/child_process.h"
+#include "support/emulator_fixture.h"
+#include "support/run_process.h"
+#include "support/temp_dir.h"
+
+namespace downloader {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+long long MsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+int Connect(uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Reads until the peer closes or `limit` passes; true when it closed.
+bool ClosedWithin(int fd, std::chrono::milliseconds limit) {
+  const auto deadline = Clock::now() + limit;
+  char buffer[256];
+  while (Clock::now() < deadline) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 10) > 0 && ::recv(fd, buffer, sizeof buffer, 0) <= 0) return true;
+  }
+  return false;
+}
+
+bool Open(TSerial& port, const std::string& name) {
+  return port.OpenPort(name, "9600", "None", "8", "Off", false);
+}
+
+TEST(EmulatorProgram, AnnouncesItsModulesAndWritesThePortMap) {
+  testing::ModuleEmulator emulator(
+      {"type=2", "type=3,version=1.2,com=5", "type=6,variant=24,version=1.3"});
+  const auto& ports = emulator.Ports();
+  ASSERT_EQ(ports.size(), 3u);
+  EXPECT_EQ(ports[0].name, "COM1");
+  EXPECT_EQ(ports[0].type, 2);
+  EXPECT_EQ(ports[0].version, "1.0");
+  EXPECT_EQ(ports[1].name, "COM5");
+  EXPECT_EQ(ports[1].version, "1.2");
+  EXPECT_EQ(ports[2].name, "COM3");
+  EXPECT_EQ(ports[2].type, 6);
+  EXPECT_EQ(ports[2].version, "1.3");
+  for (const auto& port : ports) {
+    EXPECT_EQ(port.url, "rfc2217://127.0.0.1:" + std::to_string(port.tcpPort));
+    EXPECT_EQ(testing::ReadFileBytes(emulator.PortMapDir() + "/" + port.name), port.url + "\n");
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(emulator.PortMapDir()),
+                          std::filesystem::directory_iterator()),
+            3);
+}
+
+TEST(EmulatorProgram, RefusesBadCommandLines) {
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {},
+           {"--module", "type=9"},
+           {"--module"},
+           {"--module", "type=3", "--pace", "fast"},
+           {"--module", "type=3,com=2", "--module", "type=4,com=2"},
+           {"--frobnicate"}}) {
+    testing::RunOptions options;
+    options.args = args;
+    options.timeout = 10s;
+    const auto result = testing::RunProgram(testing::BinaryPath("module-emulator"), options);
+    EXPECT_EQ(result.exitCode, 2) << result.err;
+    EXPECT_NE(result.err.find("usage: module-emulator"), std::string::npos);
+    EXPECT_EQ(result.out, "");
+  }
+}
+
+TEST(EmulatorProgram, WritesItsDumpOnSigintAndOnRequest) {
+  testing::TempDir dir;
+  const std::string dump = dir.File("dump.json");
+  testing::ChildProcess emulator(testing::BinaryPath("module-emulator"),
+                                 {"--module", "type=4", "--dump", dump});
+  ASSERT_TRUE(emulator.ReadLine(5s));
+  ASSERT_EQ(emulator.ReadLine(5s), "ready");
+  emulator.Signal(SIGUSR1);
+  EXPECT_EQ(emulator.ReadLine(5s), "dumped");
+  EXPECT_NE(testing::ReadFileBytes(dump).find("\"type\": 4"), std::string::npos);
+  ::unlink(dump.c_str());
+  emulator.Signal(SIGINT);
+  EXPECT_EQ(emulator.Wait(5s), 0);
+  EXPECT_NE(testing::ReadFileBytes(dump).find("\"modules\""), std::string::npos);
+}
+
+TEST(EmulatorProgram, PacesBytesAtTheLinesByteTimeAndDelaysStatus) {
+  InitSerialUnit();
+  testing::ModuleEmulator paced({"type=3"}, {"--pace", "9600"});
+  testing::ModuleEmulator slow({"type=3,statusdelay=150"});
+  TSerial port;
+  std::vector<uint8_t> bytes(96, 0x55);
+  {
+    testing::ScopedEnv env("DOWNLOADER_PORTS", paced.PortMapDir());
+    ASSERT_TRUE(Open(port, "COM1"));
+    const auto start = Clock::now();
+    ASSERT_TRUE(port.WriteBuffer(bytes.data(), 96, 1000));
+    int got = 0;
+    while (got < 96 && MsSince(start) < 2000) got += port.ReadBlock(96 - got, 500);
+    EXPECT_EQ(got, 96);
+    EXPECT_GE(MsSince(start), 99);  // 96 bytes of 1.0417 ms
+    EXPECT_LT(MsSince(start), 400);
+    port.Close();
+  }
+  testing::ScopedEnv env("DOWNLOADER_PORTS", slow.PortMapDir());
+  ASSERT_TRUE(Open(port, "COM1"));
+  port.SetBreak(true);
+  port.SetBreak(false);
+  ASSERT_TRUE(port.WriteByte(0x83, 1000));
+  EXPECT_EQ(port.ReadBlock(2, 100), 2);
+  ASSERT_TRUE(port.WriteByte(0, 1000));
+  EXPECT_EQ(port.ReadBlock(1, 100), 1);
+  ASSERT_TRUE(port.WriteBuffer(bytes.data(), 18, 1000));
+  EXPECT_EQ(port.ReadBlock(18, 1000), 18);
+  EXPECT_EQ(port.ReadByte(40), -1);  // the loader's 40 ms is too short for this module
+  EXPECT_EQ(port.ReadByte(300), 0);
+}
+
+TEST(EmulatorProgram, ServesOneClientAtATimeAndSurvivesVanishingOnes) {
+  InitSerialUnit();
+  testing::ModuleEmulator emulator({"type=3"});
+  testing::ScopedEnv env("DOWNLOADER_PORTS", emulator.PortMapDir());
+  const uint16_t tcpPort = emulator.Port(1).tcpPort;
+  // Clients that vanish: one mid-negotiation, one reset by the kernel.
+  for (int round = 0; round < 2; ++round) {
+    const int fd = Connect(tcpPort);
+    ASSERT_GE(fd, 0);
+    if (round == 1) {
+      const linger hard{1, 0};
+      ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    }
+    ::send(fd, "\xff\xfa\x2c", 3, MSG_NOSIGNAL);
+    ::close(fd);
+  }
+  TSerial port;
+  ASSERT_TRUE(Open(port, "COM1"));
+  // A second client while the first is served is turned away after a while.
+  const int second = Connect(tcpPort);
+  ASSERT_GE(second, 0);
+  const auto start = Clock::now();
+  EXPECT_TRUE(ClosedWithin(second, 3s));
+  EXPECT_GE(MsSince(start), 300);
+  ::close(second);
+  EXPECT_TRUE(port.WriteByte(0x41, 1000));
+  EXPECT_EQ(port.ReadByte(200), 0x41);
+  port.Close();
+  // One that comes right after the first has left is served.
+  ASSERT_TRUE(Open(port, "COM1"));
+  port.Close();
+  EXPECT_EQ(emulator.Stop().Com(1).connections, 4);  // the one turned away was never served
+}
+
+}  // namespace
+}  // namespace downloader

@@ -1,0 +1,292 @@
+// COM names on Linux: the port map, the UUCP locks, and the local backend's error codes
+// and hints, all without a real serial device.
+
+#include "serial/port_map.h"
+
+#include <errno.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "serial/globals.h"
+#include "serial/hints.h"
+#include "serial/open_errors.h"
+#include "serial/pool.h"
+#include "serial/port_lock.h"
+#include "serial/serial_device.h"
+#include "serial/serial_device_libserialport.h"
+#include "support/child_process.h"
+#include "support/emulator_fixture.h"
+#include "support/temp_dir.h"
+
+namespace downloader {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+using Kind = PortTarget::Kind;
+
+class PortMap : public ::testing::Test {
+ protected:
+  PortMap() {
+    map_ = dir_.path() / "map";
+    fs::create_directories(map_);
+    env_.downloaderPorts = map_.string();
+    env_.enumeratePorts = [this] {
+      ++enumerations_;
+      return enumerated_;
+    };
+  }
+  void Entry(const std::string& name, const std::string& text) {
+    std::ofstream(map_ / name) << text;
+  }
+  PortTarget Resolve(const std::string& name) { return ResolvePort(name, env_); }
+
+  testing::TempDir dir_;
+  fs::path map_;
+  PortMapEnvironment env_;
+  std::vector<std::string> enumerated_ = {"/dev/ttyS1", "/dev/ttyS0", "/dev/ttyUSB0"};
+  int enumerations_ = 0;
+};
+
+TEST_F(PortMap, EntriesAreLinksOrFirstLines) {
+  const fs::path device = dir_.path() / "dev" / "ttyFAKE3";
+  fs::create_directories(device.parent_path());
+  std::ofstream(device) << "";
+  fs::create_symlink(device, dir_.path() / "by-id-link");
+  fs::create_symlink(dir_.path() / "by-id-link", map_ / "COM1");  // a chain of links
+  fs::create_symlink(dir_.path() / "missing", map_ / "COM2");
+  Entry("COM3", "/dev/ttyUSB7\nignored second line\n");
+  Entry("COM4", "rfc2217://127.0.0.1:4001\r\n");
+  Entry("COM5", "rfc2217://[::1]:65535?logging=debug\n");
+  Entry("COM6", "rfc2217://no-port-here\n");
+  Entry("COM10", "  /dev/ttyACM0  \n");
+
+  PortTarget t = Resolve("COM1");
+  EXPECT_EQ(t.kind, Kind::kLocal);
+  EXPECT_EQ(t.device, fs::canonical(device).string());
+  t = Resolve("COM2");  // dangling: kept as it is, so the open fails as a missing port
+  EXPECT_EQ(t.kind, Kind::kLocal);
+  EXPECT_EQ(t.device, (map_ / "COM2").string());
+  EXPECT_EQ(Resolve("COM3").device, "/dev/ttyUSB7");
+  t = Resolve("COM4");
+  EXPECT_EQ(t.kind, Kind::kNetwork);
+  EXPECT_EQ(t.host, "127.0.0.1");
+  EXPECT_EQ(t.port, 4001);
+  t = Resolve("COM5");
+  EXPECT_EQ(t.kind, Kind::kNetwork);
+  EXPECT_EQ(t.host, "::1");
+  EXPECT_EQ(t.port, 65535);
+  EXPECT_EQ(Resolve("COM6").kind, Kind::kNone);
+  EXPECT_EQ(Resolve("COM10").device, "/dev/ttyACM0");
+}
+
+TEST_F(PortMap, EmptyOrNoneHidesAPortOnPurpose) {
+  Entry("COM1", "");
+  Entry("COM2", "none\n");
+  Entry("COM3", "\n/dev/ttyUSB0\n");
+  for (const char* name : {"COM1", "COM2", "COM3"}) {
+    EXPECT_EQ(Resolve(name).kind, Kind::kHidden) << name;
+  }
+  // Hidden entries never fall through to the system's ports, even without a complete map.
+  env_.downloaderPorts.reset();
+  env_.xdgConfigHome = dir_.path().string();
+  fs::create_directories(dir_.path() / "downloader");
+  fs::rename(map_, dir_.path() / "downloader" / "ports");
+  EXPECT_EQ(Resolve("COM1").kind, Kind::kHidden);
+  EXPECT_EQ(Resolve("COM2").kind, Kind::kHidden);
+  EXPECT_EQ(enumerations_, 0);
+}
+
+TEST_F(PortMap, AMapGivenByTheEnvironmentIsComplete) {
+  Entry("COM2", "/dev/ttyUSB1\n");
+  EXPECT_EQ(Resolve("COM1").kind, Kind::kNone);
+  EXPECT_EQ(Resolve("COM2").kind, Kind::kLocal);
+  env_.downloaderPorts = (dir_.path() / "does-not-exist").string();
+  EXPECT_EQ(Resolve("COM1").kind, Kind::kNone);
+  env_.downloaderPorts = "";
+  EXPECT_EQ(Resolve("COM1").kind, Kind::kNone);
+  EXPECT_EQ(enumerations_, 0) << "a complete map must never look at the system's ports";
+}
+
+TEST_F(PortMap, WithoutAnEntryTheNthSystemPortExceptTheConsole) {
+  env_.downloaderPorts.reset();
+  env_.home = (dir_.path() / "home").string();
+  env_.systemDirectory = (dir_.path() / "etc").string();
+  env_.consoleNames = {"tty0", "ttyS0"};
+  EXPECT_EQ(Resolve("COM1").device, "/dev/ttyS1");
+  EXPECT_EQ(Resolve("COM2").device, "/dev/ttyUSB0");
+  EXPECT_EQ(Resolve("COM3").kind, Kind::kNone);
+  EXPECT_EQ(CountedPorts({"/dev/ttyS0", "/dev/ttyS2"}, {"ttyS0"}),
+            (std::vector<std::string>{"/dev/ttyS2"}));
+  EXPECT_TRUE(CountedPorts({"/dev/ttyS0"}, {"ttyS0"}).empty());
+  // A map entry wins over the count.
+  fs::create_directories(env_.systemDirectory);
+  std::ofstream(env_.systemDirectory + "/COM1") << "rfc2217://localhost:2000\n";
+  EXPECT_EQ(Resolve("COM1").kind, Kind::kNetwork);
+  EXPECT_EQ(Resolve("COM2").device, "/dev/ttyUSB0");
+}
+
+TEST_F(PortMap, TheUsersFolderComesBeforeTheSystemsAndOnlyWhenItExists) {
+  env_.downloaderPorts.reset();
+  env_.systemDirectory = (dir_.path() / "etc").string();
+  fs::create_directories(env_.systemDirectory);
+  env_.home = (dir_.path() / "home").string();
+  EXPECT_EQ(PortMapDirectory(env_), env_.systemDirectory);
+  fs::create_directories(*env_.home + "/.config/downloader/ports");
+  EXPECT_EQ(PortMapDirectory(env_), *env_.home + "/.config/downloader/ports");
+  env_.xdgConfigHome = (dir_.path() / "xdg").string();
+  EXPECT_EQ(PortMapDirectory(env_), env_.systemDirectory);  // $XDG_CONFIG_HOME replaces ~/.config
+  fs::create_directories(*env_.xdgConfigHome + "/downloader/ports");
+  EXPECT_EQ(PortMapDirectory(env_), *env_.xdgConfigHome + "/downloader/ports");
+  env_.xdgConfigHome = "";  // empty counts as unset
+  EXPECT_EQ(PortMapDirectory(env_), *env_.home + "/.config/downloader/ports");
+  fs::remove_all(env_.systemDirectory);
+  env_.home.reset();
+  EXPECT_FALSE(PortMapDirectory(env_));
+}
+
+TEST_F(PortMap, OnlyComNamesResolve) {
+  Entry("com1", "/dev/ttyUSB0\n");
+  Entry("COM01", "/dev/ttyUSB0\n");
+  for (const char* name : {"com1", "COM", "COM0", "COMx", "COM1 ", "LPT1", "COM01x"}) {
+    EXPECT_EQ(Resolve(name).kind, Kind::kNone) << name;
+  }
+  std::string host;
+  uint16_t port = 0;
+  EXPECT_FALSE(ParseRfc2217Url("rfc2217://host:0", host, port));
+  EXPECT_FALSE(ParseRfc2217Url("rfc2217://host:65536", host, port));
+  EXPECT_FALSE(ParseRfc2217Url("rfc2217://:80", host, port));
+  EXPECT_FALSE(ParseRfc2217Url("telnet://host:80", host, port));
+  EXPECT_TRUE(ParseRfc2217Url("rfc2217://ser2net.local:3001/", host, port));
+  EXPECT_EQ(host, "ser2net.local");
+  EXPECT_EQ(port, 3001);
+}
+
+// ---------------------------------------------------------------------------------------
+// Locks, error codes and hints.
+
+TEST(PortLocks, OneHolderAtATimeAcrossProcessesAndDeadHoldersAreTakenOver) {
+  testing::TempDir dir;
+  const std::string lockDir = dir.path().string();
+  PortLock::Refusal refusal;
+  {
+    testing::ChildProcess holder(PORT_HOLDER, {"lock", "ttyFAKE0", lockDir});
+    ASSERT_EQ(holder.ReadLine(5s), "held");
+    EXPECT_FALSE(PortLock::Acquire("ttyFAKE0", refusal, lockDir));
+    EXPECT_EQ(refusal.error, EBUSY);
+    EXPECT_EQ(refusal.holder, holder.pid());
+    // Killed without a chance to clean up: its lock file stays, naming a dead process.
+    holder.Signal(SIGKILL);
+    holder.Wait(5s);
+  }
+  ASSERT_TRUE(fs::exists(lockDir + "/LCK..ttyFAKE0"));
+  auto lock = PortLock::Acquire("ttyFAKE0", refusal, lockDir);
+  ASSERT_TRUE(lock);
+  std::string text;
+  std::getline(std::ifstream(lock->path()), text);
+  EXPECT_EQ(text,
+            std::string(10 - std::to_string(getpid()).size(), ' ') + std::to_string(getpid()));
+  // A second lock in this same process is refused too, and the file goes with the holder.
+  EXPECT_FALSE(PortLock::Acquire("ttyFAKE0", refusal, lockDir));
+  lock.reset();
+  EXPECT_FALSE(fs::exists(lockDir + "/LCK..ttyFAKE0"));
+  EXPECT_TRUE(PortLock::Acquire("ttyFAKE0", refusal, lockDir));
+}
+
+TEST(PortLocks, LockFilesOfOtherProgramsAreHonoured) {
+  testing::TempDir dir;
+  const std::string lockDir = dir.path().string();
+  testing::ChildProcess other("/bin/sleep", {"10"});
+  PortLock::Refusal refusal;
+  // ASCII as minicom writes it, and the 4-byte binary form of old programs.
+  dir.Write("LCK..ttyS5", "     " + std::to_string(other.pid()) + "\n");
+  EXPECT_FALSE(PortLock::Acquire("ttyS5", refusal, lockDir));
+  EXPECT_EQ(refusal.holder, other.pid());
+  const int32_t binary = other.pid();
+  dir.Write("LCK..ttyS6", std::string(reinterpret_cast<const char*>(&binary), 4));
+  EXPECT_FALSE(PortLock::Acquire("ttyS6", refusal, lockDir));
+  EXPECT_EQ(refusal.holder, other.pid());
+  // Garbage or an empty file names nobody.
+  dir.Write("LCK..ttyS7", "garbage\n");
+  EXPECT_TRUE(PortLock::Acquire("ttyS7", refusal, lockDir));
+}
+
+TEST(OpenErrors, CodesKeepTheirMeaning) {
+  for (int err : {ENOENT, ENODEV, ENXIO, EIO, ECONNREFUSED, EHOSTUNREACH, ETIMEDOUT}) {
+    EXPECT_EQ(OpenErrorCode(err), kErrorNotFound) << err;
+  }
+  for (int err : {EACCES, EPERM, EBUSY, EWOULDBLOCK}) {
+    EXPECT_EQ(OpenErrorCode(err), kErrorAccessDenied) << err;
+  }
+  EXPECT_EQ(OpenErrorCode(EINVAL), static_cast<uint32_t>(EINVAL));
+}
+
+TEST(OpenErrors, HintsNameTheGroupOrTheHoldingProcess) {
+  testing::TempDir dir;
+  const std::string device = dir.Write("ttyFAKE1", "");
+  // The group of the device is the one to join.
+  group* dialout = ::getgrnam("dialout");
+  if (dialout != nullptr && ::chown(device.c_str(), 0, dialout->gr_gid) == 0) {
+    const std::string hint = PermissionHint(device, "COM3");
+    EXPECT_NE(hint.find("COM3"), std::string::npos) << hint;
+    EXPECT_NE(hint.find("usermod -aG dialout"), std::string::npos) << hint;
+  }
+  // The process that has the device open is found under /proc...
+  testing::ChildProcess holder("/bin/sh",
+                               {"-c", "exec 3<" + device + "; echo open; exec sleep 10"});
+  ASSERT_EQ(holder.ReadLine(5s), "open");
+  EXPECT_EQ(FindDeviceHolder(device), holder.pid());
+  const std::string hint = BusyHint(device, "COM3", FindDeviceHolder(device));
+  EXPECT_NE(hint.find("process " + std::to_string(holder.pid()) + " (sleep)"), std::string::npos)
+      << hint;
+  // ... or under any folder laid out like it.
+  const fs::path proc = dir.path() / "proc";
+  fs::create_directories(proc / "4242" / "fd");
+  fs::create_symlink(device, proc / "4242" / "fd" / "7");
+  std::ofstream(proc / "4242" / "comm") << "minicom\n";
+  EXPECT_EQ(FindDeviceHolder(device, proc.string()), 4242);
+  EXPECT_NE(BusyHint(device, "COM3", 4242, proc.string()).find("4242 (minicom)"),
+            std::string::npos);
+  EXPECT_NE(BusyHint(device, "", 0).find("another program"), std::string::npos);
+}
+
+// The local backend on things that are not serial ports: every failure is a missing port,
+// and a device that another program has locked is in use, with a hint naming it.
+TEST(LocalBackend, FilesThatAreNoSerialPortsAndLockedDevices) {
+  InitSerialUnit();
+  testing::TempDir dir;
+  const std::string file = dir.Write("ttyNOTATTY9", "plain file");
+  fs::create_directories(dir.path() / "map");
+  fs::create_symlink(file, dir.path() / "map" / "COM1");
+  fs::create_symlink(dir.path() / "gone", dir.path() / "map" / "COM2");
+  std::ofstream(dir.path() / "map" / "COM3") << dir.path().string() << "\n";  // a folder
+  std::ofstream(dir.path() / "map" / "COM4") << "none\n";
+  testing::ScopedEnv ports("DOWNLOADER_PORTS", (dir.path() / "map").string());
+  for (const char* name : {"COM1", "COM2", "COM3", "COM4", "COM5"}) {
+    uint32_t error = 0;
+    EXPECT_EQ(AcquirePort(name, error), kNoPort) << name;
+    EXPECT_EQ(error, kErrorNotFound) << name;
+  }
+
+  std::vector<std::string> hints;
+  SetHintSink([&](const std::string& line) { hints.push_back(line); });
+  testing::ChildProcess other("/bin/sleep", {"10"});
+  const std::string lockFile = LockDirectory() + "/LCK..ttyNOTATTY9";
+  std::ofstream(lockFile) << "      " << other.pid() << "\n";
+  const DeviceOpenResult result = OpenLocalDevice(file, "COM1");
+  ::unlink(lockFile.c_str());
+  SetHintSink(nullptr);
+  EXPECT_EQ(result.device, nullptr);
+  EXPECT_EQ(result.error, kErrorAccessDenied);
+  ASSERT_EQ(hints.size(), 1u);
+  EXPECT_NE(hints[0].find("process " + std::to_string(other.pid()) + " (sleep)"), std::string::npos)
+      << hints[0];
+}
+
+}  // namespace
+}  // namespace downloader

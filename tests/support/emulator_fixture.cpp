@@ -1,0 +1,155 @@
+#include "support/emulator_fixture.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <stdexcept>
+
+#include "support/run_process.h"
+
+namespace downloader::testing {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+EmulatorDump ParseDump(const std::string& text) {
+  EmulatorDump dump;
+  dump.json = text;
+  const auto json = nlohmann::json::parse(text);
+  for (const auto& m : json.at("modules")) {
+    EmulatorDump::Module module;
+    module.com = m.at("com");
+    module.type = m.at("type");
+    module.connections = m.at("connections");
+    module.resets = m.at("resets");
+    module.controls = m.at("controls").get<std::vector<std::string>>();
+    module.settings = m.at("settings").get<std::map<std::string, int>>();
+    for (const auto& s : m.at("slots")) {
+      EmulatorDump::Slot slot;
+      for (const auto& p : s.at("received")) slot.received.push_back(FromHex(p));
+      for (const auto& p : s.at("acknowledged")) slot.acknowledged.push_back(FromHex(p));
+      slot.ended = s.at("ended");
+      module.slots[s.at("slot").get<int>()] = slot;
+    }
+    dump.modules.push_back(module);
+  }
+  return dump;
+}
+
+}  // namespace
+
+const EmulatorDump::Module& EmulatorDump::Com(int com) const {
+  for (const Module& m : modules) {
+    if (m.com == com) return m;
+  }
+  ADD_FAILURE() << "the emulator has no COM" << com;
+  static const Module none;
+  return none;
+}
+
+ModuleEmulator::ModuleEmulator(const std::vector<std::string>& moduleSpecs,
+                               const std::vector<std::string>& extraArgs)
+    : portMapDir_(dir_.File("ports")), dumpFile_(dir_.File("dump.json")) {
+  std::vector<std::string> args;
+  for (const auto& spec : moduleSpecs) {
+    args.push_back("--module");
+    args.push_back(spec);
+  }
+  args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+  for (const char* a :
+       {"--port-map", portMapDir_.c_str(), "--dump", dumpFile_.c_str(), "--until-stdin-closes"}) {
+    args.emplace_back(a);
+  }
+  process_ = std::make_unique<ChildProcess>(BinaryPath("module-emulator"), args);
+  for (;;) {
+    const auto line = process_->ReadLine(5000ms);
+    if (!line) throw std::runtime_error("module-emulator did not start");
+    if (*line == "ready") break;
+    std::istringstream in(*line);
+    std::string com, url, type, version;
+    in >> com >> url >> type >> version;
+    EmulatedPort port;
+    port.name = com;
+    port.com = std::stoi(com.substr(3));
+    port.url = url;
+    port.tcpPort = static_cast<uint16_t>(std::stoi(url.substr(url.rfind(':') + 1)));
+    port.type = std::stoi(type.substr(5));
+    port.version = version.substr(8);
+    ports_.push_back(port);
+  }
+}
+
+ModuleEmulator::~ModuleEmulator() {
+  if (!final_) {
+    process_->Signal(SIGTERM);
+    process_->Wait(5000ms);
+  }
+}
+
+const EmulatedPort& ModuleEmulator::Port(int com) const {
+  for (const auto& port : ports_) {
+    if (port.com == com) return port;
+  }
+  throw std::runtime_error("no emulated COM" + std::to_string(com));
+}
+
+std::map<std::string, std::string> ModuleEmulator::Environment() const {
+  return {{"DOWNLOADER_PORTS", portMapDir_}};
+}
+
+EmulatorDump ModuleEmulator::Snapshot() {
+  if (final_) return *final_;
+  process_->Signal(SIGUSR1);
+  for (;;) {
+    const auto line = process_->ReadLine(5000ms);
+    if (!line) throw std::runtime_error("module-emulator wrote no dump");
+    if (*line == "dumped") break;
+  }
+  return ParseDump(ReadFileBytes(dumpFile_));
+}
+
+EmulatorDump ModuleEmulator::Stop() {
+  if (final_) return *final_;
+  process_->Signal(SIGTERM);
+  const int status = process_->Wait(5000ms);
+  if (status != 0) throw std::runtime_error("module-emulator ended with " + std::to_string(status));
+  final_ = ParseDump(ReadFileBytes(dumpFile_));
+  return *final_;
+}
+
+ScopedEnv::ScopedEnv(std::string name, const std::string& value) : name_(std::move(name)) {
+  if (const char* old = std::getenv(name_.c_str())) old_ = old;
+  ::setenv(name_.c_str(), value.c_str(), 1);
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (old_) {
+    ::setenv(name_.c_str(), old_->c_str(), 1);
+  } else {
+    ::unsetenv(name_.c_str());
+  }
+}
+
+std::vector<uint8_t> FromHex(const std::string& hex) {
+  std::vector<uint8_t> bytes;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+    bytes.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  }
+  return bytes;
+}
+
+std::string ToHex(const std::vector<uint8_t>& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string hex;
+  for (uint8_t b : bytes) {
+    hex.push_back(digits[b >> 4]);
+    hex.push_back(digits[b & 15]);
+  }
+  return hex;
+}
+
+}  // namespace downloader::testing

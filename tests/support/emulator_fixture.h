@@ -1,0 +1,109 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/child_process.h"
+#include "support/temp_dir.h"
+
+namespace downloader::testing {
+
+/// One module as module-emulator announced it.
+struct EmulatedPort {
+  int com = 0;       ///< 1 for COM1
+  std::string name;  ///< "COM1"
+  std::string url;   ///< rfc2217://127.0.0.1:PORT
+  uint16_t tcpPort = 0;
+  int type = 0;
+  std::string version;  ///< "1.1"
+};
+
+/// What module-emulator wrote when asked for its dump.
+struct EmulatorDump {
+  struct Slot {
+    std::vector<std::vector<uint8_t>> received;
+    std::vector<std::vector<uint8_t>> acknowledged;
+    bool ended = false;
+  };
+  struct Module {
+    int com = 0;
+    int type = 0;
+    int connections = 0;
+    int resets = 0;
+    /// Line changes in order: "dtr=1", "break=0", "rts=0" ...
+    std::vector<std::string> controls;
+    /// The line settings last asked for: "baud", "datasize", "parity" (RFC 2217 values:
+    /// 1 none, 3 even), "stopsize".
+    std::map<std::string, int> settings;
+    std::map<int, Slot> slots;
+  };
+  std::vector<Module> modules;
+  std::string json;  ///< the file as written
+
+  /// The module on COM<com>; a test failure and an empty module when there is none.
+  const Module& Com(int com) const;
+};
+
+/// module-emulator running for one test, with its own port map folder. The map holds a
+/// COM<n> entry per module, so a test sets DOWNLOADER_PORTS to PortMapDir() (or passes
+/// Environment() to RunProgram) and the loader finds exactly these modules. Stopped and
+/// removed when the object goes.
+///
+///   ModuleEmulator emulator({"type=3,version=1.1", "type=5,variant=24,com=3"});
+///   ScopedEnv ports("DOWNLOADER_PORTS", emulator.PortMapDir());
+///   ... run the loader ...
+///   EmulatorDump dump = emulator.Stop();
+///   EXPECT_EQ(dump.Com(1).slots.at(0).acknowledged.size(), 4u);
+class ModuleEmulator {
+ public:
+  /// Starts it with one --module per SPEC (see module-emulator's usage) plus `extraArgs`
+  /// ("--pace", "9600" ...), and waits for "ready". Throws std::runtime_error when it does
+  /// not start.
+  explicit ModuleEmulator(const std::vector<std::string>& moduleSpecs,
+                          const std::vector<std::string>& extraArgs = {});
+  ~ModuleEmulator();
+
+  const std::string& PortMapDir() const { return portMapDir_; }
+  const std::vector<EmulatedPort>& Ports() const { return ports_; }
+  /// The port announced as COM<com>; throws when there is none.
+  const EmulatedPort& Port(int com) const;
+  /// {"DOWNLOADER_PORTS", PortMapDir()}, for RunOptions::env.
+  std::map<std::string, std::string> Environment() const;
+
+  /// The dump now, while it keeps running.
+  EmulatorDump Snapshot();
+  /// Ends it (SIGTERM) and returns its final dump. Later calls return the same.
+  EmulatorDump Stop();
+
+ private:
+  TempDir dir_;
+  std::string portMapDir_;
+  std::string dumpFile_;
+  std::unique_ptr<ChildProcess> process_;
+  std::vector<EmulatedPort> ports_;
+  std::optional<EmulatorDump> final_;
+};
+
+/// Sets an environment variable for this process while the object lives, then restores
+/// the old value (or its absence).
+class ScopedEnv {
+ public:
+  ScopedEnv(std::string name, const std::string& value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
+};
+
+/// "0a1b..." to bytes, and back.
+std::vector<uint8_t> FromHex(const std::string& hex);
+std::string ToHex(const std::vector<uint8_t>& bytes);
+
+}  // namespace downloader::testing

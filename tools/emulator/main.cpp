@@ -1,0 +1,178 @@
+// module-emulator: emulated Korvanetics modules served as RFC 2217 ports on 127.0.0.1.
+//
+//   module-emulator --module SPEC [--module SPEC ...] [--pace BAUD] [--port-map DIR]
+//                   [--dump FILE] [--until-stdin-closes]
+//
+// Prints "COM<n> rfc2217://127.0.0.1:<port> type=<t> version=<v>" per module, then "ready".
+// SIGTERM or SIGINT end it (writing --dump); SIGUSR1 writes --dump and prints "dumped".
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "module_spec.h"
+#include "server.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: module-emulator --module SPEC [--module SPEC ...] [--pace BAUD]\n"
+    "                       [--port-map DIR] [--dump FILE] [--until-stdin-closes]\n"
+    "SPEC: comma-separated port=N, type=2..6, version=M.N | reply=BYTE, variant=24|40,\n"
+    "      loopback, dsr=on, noecho, badreply, status=CODE@SLOT:PACKET, silent@SLOT:PACKET,\n"
+    "      drop@SLOT:PACKET, statusdelay=MS, chatter, com=N\n";
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "module-emulator: %s\n%s", message.c_str(), kUsage);
+  return 2;
+}
+
+// Written whole to a temporary name first, so a reader never sees half a file.
+bool WriteFileAtomically(const std::string& path, const std::string& text) {
+  const std::string temporary = path + ".tmp" + std::to_string(::getpid());
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << text;
+    if (!out) return false;
+  }
+  return std::rename(temporary.c_str(), path.c_str()) == 0;
+}
+
+bool WriteDump(const std::string& path,
+               const std::vector<std::unique_ptr<emulator::ModuleServer>>& servers) {
+  nlohmann::json dump;
+  dump["modules"] = nlohmann::json::array();
+  for (const auto& server : servers) dump["modules"].push_back(server->Dump());
+  return WriteFileAtomically(path, dump.dump(1) + "\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<emulator::ModuleSpec> specs;
+  uint32_t byteTimeUs = 0;
+  std::string portMap;
+  std::string dumpFile;
+  bool untilStdinCloses = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&](std::string& out) {
+      if (i + 1 >= argc) return false;
+      out = argv[++i];
+      return true;
+    };
+    std::string text;
+    if (arg == "--module") {
+      if (!value(text)) return Fail("--module needs a SPEC");
+      emulator::ModuleSpec spec;
+      std::string error;
+      if (!emulator::ParseModuleSpec(text, spec, error))
+        return Fail("--module " + text + ": " + error);
+      specs.push_back(spec);
+    } else if (arg == "--pace") {
+      if (!value(text)) return Fail("--pace needs a baud rate");
+      const long baud = std::strtol(text.c_str(), nullptr, 10);
+      if (baud < 50 || baud > 4000000) return Fail("--pace " + text + ": not a baud rate");
+      // Ten bits a byte: start, eight data bits, stop.
+      byteTimeUs = static_cast<uint32_t>(10'000'000 / baud);
+    } else if (arg == "--port-map") {
+      if (!value(portMap)) return Fail("--port-map needs a folder");
+    } else if (arg == "--dump") {
+      if (!value(dumpFile)) return Fail("--dump needs a file name");
+    } else if (arg == "--until-stdin-closes") {
+      untilStdinCloses = true;
+    } else {
+      return Fail("unknown argument " + arg);
+    }
+  }
+  if (specs.empty()) return Fail("no --module given");
+
+  // Signals are taken by sigwait below, never by a handler; the threads inherit the mask.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);
+
+  int stopPipe[2];
+  if (::pipe2(stopPipe, O_CLOEXEC) != 0) return Fail("cannot create a pipe");
+
+  std::vector<std::unique_ptr<emulator::ModuleServer>> servers;
+  for (std::size_t i = 0; i < specs.size(); ++i) {
+    const int com = specs[i].com != 0 ? specs[i].com : static_cast<int>(i + 1);
+    for (const auto& other : servers) {
+      if (other->Com() == com) return Fail("COM" + std::to_string(com) + " given twice");
+    }
+    auto server = std::make_unique<emulator::ModuleServer>(specs[i], com, byteTimeUs, stopPipe[0]);
+    std::string error;
+    if (!server->Listen(error)) {
+      std::fprintf(stderr, "module-emulator: cannot listen on %s\n", error.c_str());
+      return 1;
+    }
+    servers.push_back(std::move(server));
+  }
+
+  if (!portMap.empty()) {
+    std::error_code ignored;
+    std::filesystem::create_directories(portMap, ignored);
+    for (const auto& server : servers) {
+      const std::string url = "rfc2217://127.0.0.1:" + std::to_string(server->Port());
+      if (!WriteFileAtomically(portMap + "/COM" + std::to_string(server->Com()), url + "\n")) {
+        std::fprintf(stderr, "module-emulator: cannot write the port map in %s\n", portMap.c_str());
+        return 1;
+      }
+    }
+  }
+
+  std::vector<std::thread> threads;
+  for (auto& server : servers) threads.emplace_back([&s = *server] { s.Run(); });
+
+  for (const auto& server : servers) {
+    std::printf("COM%d rfc2217://127.0.0.1:%u type=%d version=%s\n", server->Com(),
+                static_cast<unsigned>(server->Port()), server->Spec().type,
+                emulator::VersionText(server->Spec()).c_str());
+  }
+  std::printf("ready\n");
+  std::fflush(stdout);
+
+  if (untilStdinCloses) {
+    // A watcher turns end-of-file on standard input into SIGTERM: a test that dies takes
+    // its emulator with it.
+    std::thread([] {
+      char buffer[256];
+      while (::read(STDIN_FILENO, buffer, sizeof buffer) > 0) {
+      }
+      ::kill(::getpid(), SIGTERM);
+    }).detach();
+  }
+
+  for (;;) {
+    int signal = 0;
+    if (sigwait(&signals, &signal) != 0) continue;
+    if (signal == SIGUSR1) {
+      if (!dumpFile.empty() && WriteDump(dumpFile, servers)) std::printf("dumped\n");
+      std::fflush(stdout);
+      continue;
+    }
+    break;
+  }
+  [[maybe_unused]] const ssize_t n = ::write(stopPipe[1], "x", 1);
+  for (auto& t : threads) t.join();
+  if (!dumpFile.empty() && !WriteDump(dumpFile, servers)) {
+    std::fprintf(stderr, "module-emulator: cannot write %s\n", dumpFile.c_str());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,401 @@
+#include "server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "serial/telnet.h"
+
+namespace emulator {
+
+using namespace downloader::telnet;
+
+namespace {
+
+constexpr auto kWaitForPrevious = std::chrono::milliseconds(500);
+constexpr auto kChatterPeriod = std::chrono::milliseconds(2);
+constexpr int kChatterBytes = 16;
+constexpr uint8_t kChatterByte = 0x55;
+constexpr std::size_t kMaxPaced = 64 * 1024;
+constexpr std::size_t kMaxControls = 10000;
+constexpr std::size_t kMaxOut = 1 << 20;
+
+std::bitset<256> Accepted() {
+  std::bitset<256> set;
+  set[kOptionBinary] = set[kOptionSuppressGoAhead] = set[kOptionComPort] = true;
+  return set;
+}
+
+std::string Hex(const std::vector<uint8_t>& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string text;
+  for (uint8_t b : bytes) {
+    text.push_back(digits[b >> 4]);
+    text.push_back(digits[b & 15]);
+  }
+  return text;
+}
+
+}  // namespace
+
+struct ModuleServer::Connection : Parser::Handler {
+  Connection(ModuleServer& s, int f) : server(s), fd(f), negotiator(Accepted(), Accepted()) {}
+
+  void OnData(uint8_t byte) override {
+    Reaction reaction;
+    {
+      std::lock_guard lock(server.mutex_);
+      reaction = server.model_.OnByte(byte);
+    }
+    server.Queue(*this, reaction);
+  }
+  void OnNegotiation(uint8_t verb, uint8_t option) override {
+    negotiator.Receive(verb, option, out);
+    if (!notified && (negotiator.LocalOn(kOptionComPort) || negotiator.RemoteOn(kOptionComPort))) {
+      // A client learns the modem lines only from notifications: it gets one at once.
+      notified = true;
+      server.NotifyModemState(*this, false);
+    }
+  }
+  void OnSubnegotiation(const std::vector<uint8_t>& body) override {
+    server.HandleSubnegotiation(*this, body);
+  }
+
+  ModuleServer& server;
+  int fd;
+  Parser parser;
+  Negotiator negotiator;
+  std::vector<uint8_t> out;  // ready to send, already in Telnet form
+  std::deque<std::pair<Clock::time_point, uint8_t>> paced;
+  Clock::time_point lastDue{};
+  Clock::time_point nextChatter{};
+  bool notified = false;
+  bool drop = false;
+  bool dtr = false, rts = false, brk = false;
+};
+
+ModuleServer::ModuleServer(const ModuleSpec& spec, int com, uint32_t byteTimeUs, int stopFd)
+    : spec_(spec), com_(com), byteTimeUs_(byteTimeUs), stopFd_(stopFd), model_(spec) {}
+
+ModuleServer::~ModuleServer() {
+  for (int fd : waiting_) ::close(fd);
+  if (listenFd_ >= 0) ::close(listenFd_);
+}
+
+bool ModuleServer::Listen(std::string& error) {
+  listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listenFd_ < 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  const int one = 1;
+  ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(spec_.port);
+  if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(listenFd_, 8) != 0) {
+    error = "127.0.0.1:" + std::to_string(spec_.port) + ": " + std::strerror(errno);
+    return false;
+  }
+  socklen_t len = sizeof address;
+  ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &len);
+  port_ = ntohs(address.sin_port);
+  return true;
+}
+
+void ModuleServer::Run() {
+  for (;;) {
+    int fd = -1;
+    if (!waiting_.empty()) {
+      fd = waiting_.front();
+      waiting_.erase(waiting_.begin());
+      waitingSince_.erase(waitingSince_.begin());
+    } else {
+      pollfd p[2] = {{stopFd_, POLLIN, 0}, {listenFd_, POLLIN, 0}};
+      if (::poll(p, 2, -1) < 0) {
+        if (errno == EINTR) continue;
+        return;
+      }
+      if (p[0].revents) return;
+      if (!(p[1].revents & POLLIN)) continue;
+      fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) continue;
+    }
+    Serve(fd);
+    pollfd stop{stopFd_, POLLIN, 0};
+    if (::poll(&stop, 1, 0) > 0) return;
+  }
+}
+
+void ModuleServer::NoteControl(const std::string& event) {
+  controls_.push_back(event);
+  if (controls_.size() > kMaxControls) controls_.pop_front();
+}
+
+void ModuleServer::Serve(int fd) {
+  const int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  Connection c(*this, fd);
+  {
+    std::lock_guard lock(mutex_);
+    ++connections_;
+    model_.OnConnect();
+  }
+  c.negotiator.Request(kDo, kOptionBinary, c.out);
+  c.negotiator.Request(kWill, kOptionBinary, c.out);
+  c.negotiator.Request(kDo, kOptionComPort, c.out);
+  c.nextChatter = Clock::now();
+
+  bool alive = Flush(c);
+  while (alive && !c.drop) {
+    const auto now = Clock::now();
+    auto wake = now + std::chrono::milliseconds(100);
+    if (!c.paced.empty()) wake = std::min(wake, c.paced.front().first);
+    if (spec_.chatter) wake = std::min(wake, c.nextChatter);
+    for (std::size_t i = 0; i < waiting_.size(); ++i) {
+      wake = std::min(wake, waitingSince_[i] + kWaitForPrevious);
+    }
+    const auto left = std::max<Clock::duration>(wake - now, Clock::duration::zero());
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+    const timespec timeout{static_cast<time_t>(ns / 1000000000),
+                           static_cast<long>(ns % 1000000000)};
+
+    pollfd p[3] = {{fd, static_cast<short>(POLLIN | (c.out.empty() ? 0 : POLLOUT)), 0},
+                   {stopFd_, POLLIN, 0},
+                   {listenFd_, POLLIN, 0}};
+    if (::ppoll(p, 3, &timeout, nullptr) < 0 && errno != EINTR) break;
+    if (p[1].revents) break;
+    if (p[0].revents & (POLLIN | POLLHUP | POLLERR)) alive = HandleInput(c);
+    if (p[2].revents & POLLIN) {
+      const int other = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (other >= 0) {
+        waiting_.push_back(other);
+        waitingSince_.push_back(Clock::now());
+      }
+    }
+    // One client at a time: a newcomer that waited too long is turned away.
+    for (std::size_t i = 0; i < waiting_.size();) {
+      if (Clock::now() - waitingSince_[i] >= kWaitForPrevious) {
+        ::close(waiting_[i]);
+        waiting_.erase(waiting_.begin() + static_cast<long>(i));
+        waitingSince_.erase(waitingSince_.begin() + static_cast<long>(i));
+      } else {
+        ++i;
+      }
+    }
+    if (spec_.chatter && Clock::now() >= c.nextChatter) {
+      for (int i = 0; i < kChatterBytes && c.paced.size() < kMaxPaced; ++i) {
+        Queue(c, Reaction{{{kChatterByte, 0}}, false});
+      }
+      c.nextChatter = Clock::now() + kChatterPeriod;
+    }
+    MoveDueBytes(c, Clock::now());
+    if (alive) alive = Flush(c);
+  }
+  if (c.drop) Flush(c);
+  ::close(fd);
+  std::lock_guard lock(mutex_);
+  model_.OnDisconnect();
+}
+
+bool ModuleServer::HandleInput(Connection& c) {
+  uint8_t chunk[4096];
+  const ssize_t n = ::recv(c.fd, chunk, sizeof chunk, MSG_DONTWAIT);
+  if (n < 0 && (errno == EAGAIN || errno == EINTR)) return true;
+  if (n <= 0) return false;
+  c.parser.Feed(chunk, static_cast<std::size_t>(n), c);
+  return true;
+}
+
+void ModuleServer::Queue(Connection& c, const Reaction& reaction) {
+  const auto now = Clock::now();
+  for (const Reaction::Byte& b : reaction.bytes) {
+    auto due = std::max(now, c.lastDue) + std::chrono::microseconds(byteTimeUs_) +
+               std::chrono::milliseconds(b.delayMs);
+    c.lastDue = due;
+    c.paced.emplace_back(due, b.value);
+  }
+  if (reaction.drop) {
+    // What was due goes out; the rest of the conversation never happens.
+    MoveDueBytes(c, Clock::time_point::max());
+    c.drop = true;
+  }
+}
+
+void ModuleServer::MoveDueBytes(Connection& c, Clock::time_point now) {
+  while (!c.paced.empty() && c.paced.front().first <= now && c.out.size() < kMaxOut) {
+    const uint8_t b = c.paced.front().second;
+    AppendEscaped(c.out, &b, 1);
+    c.paced.pop_front();
+  }
+}
+
+bool ModuleServer::Flush(Connection& c) {
+  while (!c.out.empty()) {
+    const ssize_t n = ::send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      c.out.erase(c.out.begin(), c.out.begin() + n);
+    } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+      return true;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+void ModuleServer::NotifyModemState(Connection& c, bool changed) {
+  bool dsr;
+  {
+    std::lock_guard lock(mutex_);
+    dsr = model_.Dsr();
+  }
+  const uint8_t state =
+      static_cast<uint8_t>((dsr ? kModemDsr : 0) | (changed ? kModemDsrDelta : 0));
+  const auto bytes = ComPortCommand(kNotifyModemState + kServerOffset, {state});
+  c.out.insert(c.out.end(), bytes.begin(), bytes.end());
+}
+
+void ModuleServer::Control(Connection& c, uint8_t value) {
+  uint8_t answer = value;
+  bool dsrBefore, dsrAfter;
+  {
+    std::lock_guard lock(mutex_);
+    dsrBefore = model_.Dsr();
+    switch (value) {
+      case kControlBreakOn:
+      case kControlBreakOff:
+        c.brk = value == kControlBreakOn;
+        NoteControl(c.brk ? "break=1" : "break=0");
+        model_.OnBreak(c.brk);
+        // A module in reset sends nothing more of what it was saying.
+        if (c.brk) c.paced.clear();
+        break;
+      case kControlDtrOn:
+      case kControlDtrOff:
+        c.dtr = value == kControlDtrOn;
+        NoteControl(c.dtr ? "dtr=1" : "dtr=0");
+        model_.OnDtr(c.dtr);
+        break;
+      case kControlRtsOn:
+      case kControlRtsOff:
+        c.rts = value == kControlRtsOn;
+        NoteControl(c.rts ? "rts=1" : "rts=0");
+        model_.OnRts(c.rts);
+        break;
+      case kControlRequestFlow:
+        answer = kControlFlowNone;
+        break;
+      case kControlRequestBreak:
+        answer = c.brk ? kControlBreakOn : kControlBreakOff;
+        break;
+      case kControlRequestDtr:
+        answer = c.dtr ? kControlDtrOn : kControlDtrOff;
+        break;
+      case kControlRequestRts:
+        answer = c.rts ? kControlRtsOn : kControlRtsOff;
+        break;
+      default:
+        break;  // flow control settings: taken as they come
+    }
+    dsrAfter = model_.Dsr();
+  }
+  // The notification goes before the reply, so a client that waits for the reply has it.
+  if (dsrAfter != dsrBefore) NotifyModemState(c, true);
+  const auto bytes = ComPortCommand(kSetControl + kServerOffset, {answer});
+  c.out.insert(c.out.end(), bytes.begin(), bytes.end());
+}
+
+void ModuleServer::HandleSubnegotiation(Connection& c, const std::vector<uint8_t>& body) {
+  if (body.size() < 2 || body[0] != kOptionComPort) return;
+  const uint8_t command = body[1];
+  // The first value byte (0 when none came) and, for the baud rate, all four.
+  const uint8_t first = body.size() > 2 ? body[2] : 0;
+  auto note = [&](const char* name, int v) {
+    std::lock_guard lock(mutex_);
+    settings_[name] = v;
+  };
+  auto reply = [&](std::initializer_list<uint8_t> v) {
+    const auto bytes = ComPortCommand(static_cast<uint8_t>(command + kServerOffset), v);
+    c.out.insert(c.out.end(), bytes.begin(), bytes.end());
+  };
+  switch (command) {
+    case kSetBaudRate: {
+      uint8_t baud[4] = {0, 0, 0x25, 0x80};  // 9600, the answer to a query (0)
+      if (body.size() >= 6 && (body[2] | body[3] | body[4] | body[5]) != 0) {
+        for (int i = 0; i < 4; ++i) baud[i] = body[2 + static_cast<std::size_t>(i)];
+        note("baud", baud[0] << 24 | baud[1] << 16 | baud[2] << 8 | baud[3]);
+      }
+      reply({baud[0], baud[1], baud[2], baud[3]});
+      break;
+    }
+    case kSetDataSize:
+      if (first != 0) note("datasize", first);
+      reply({first != 0 ? first : uint8_t{8}});
+      break;
+    case kSetParity:
+      if (first != 0) note("parity", first);
+      reply({first != 0 ? first : kParityNone});
+      break;
+    case kSetStopSize:
+      if (first != 0) note("stopsize", first);
+      reply({first != 0 ? first : uint8_t{1}});
+      break;
+    case kSetControl:
+      if (body.size() > 2) Control(c, first);
+      break;
+    case kNotifyLineState:
+      reply({0});
+      break;
+    case kNotifyModemState:
+      NotifyModemState(c, false);
+      break;
+    case kSetLineStateMask:
+    case kSetModemStateMask:
+      reply({first});
+      break;
+    case kPurgeData:
+      if (first == kPurgeReceive || first == kPurgeBoth) c.paced.clear();
+      reply({first});
+      break;
+    default:
+      break;  // flow control suspend/resume and anything unknown
+  }
+}
+
+nlohmann::json ModuleServer::Dump() {
+  std::lock_guard lock(mutex_);
+  nlohmann::json module;
+  module["com"] = com_;
+  module["port"] = port_;
+  module["type"] = spec_.type;
+  module["version"] = VersionText(spec_);
+  module["reply"] = spec_.reply;
+  module["connections"] = connections_;
+  module["resets"] = model_.Resets();
+  module["controls"] = controls_;
+  module["settings"] = settings_;
+  nlohmann::json slots = nlohmann::json::array();
+  for (const auto& [slot, record] : model_.Slots()) {
+    nlohmann::json s;
+    s["slot"] = slot;
+    s["received"] = nlohmann::json::array();
+    s["acknowledged"] = nlohmann::json::array();
+    for (const auto& p : record.received) s["received"].push_back(Hex(p));
+    for (const auto& p : record.acknowledged) s["acknowledged"].push_back(Hex(p));
+    s["ended"] = record.ended;
+    slots.push_back(s);
+  }
+  module["slots"] = slots;
+  return module;
+}
+
+}  // namespace emulator
