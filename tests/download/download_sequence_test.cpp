@@ -227,6 +227,21 @@ TEST_F(DownloadSequenceTest, TwoModulesUnderNoPromptsDownloadNothing) {
   EXPECT_TRUE(second->Stored().empty());
 }
 
+TEST_F(DownloadSequenceTest, TargetTypesOutsideTheTablesEndWithoutDownloading) {
+  // Image validation refuses these; the download itself still stays inside its tables.
+  auto module = ports.Attach("COM1", {.type = 3, .reply = 0x83});
+  for (const uint8_t target : {0, 7, 255}) {
+    SCOPED_TRACE(static_cast<int>(target));
+    testing::StatusCapture lines;
+    testing::SetTestImage(target, {1}, "Odd");
+    DownloadToDevice();
+    ASSERT_FALSE(lines.Lines().empty());
+    EXPECT_EQ(lines.Lines().back().rfind("ERR:02", 0), 0u);
+  }
+  EXPECT_TRUE(module->Stored().empty());
+  EXPECT_EQ(DeviceNames[3], "Korvanetics C");
+}
+
 TEST(VersionGate, SecondAndFourthCharactersMakeTheNumber) {
   EXPECT_EQ(VersionNumber("v1.3"), 13);
   EXPECT_EQ(VersionNumber("v1.25"), 12);
