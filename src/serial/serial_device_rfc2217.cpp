@@ -144,7 +144,7 @@ class Rfc2217Device final : public SerialDevice, private Parser::Handler {
         purgeUnanswered_ = true;
       }
     } else {
-      PumpOnce(Clock::now());
+      PumpAvailable();
     }
     discarding_ = false;
     discarded += discardedBytes_;
@@ -157,7 +157,7 @@ class Rfc2217Device final : public SerialDevice, private Parser::Handler {
 
   uint32_t ModemStatus() override {
     // Take in any notification that has arrived, without waiting.
-    PumpOnce(Clock::now());
+    PumpAvailable();
     return modemState_ & 0xF0u;
   }
 
@@ -231,6 +231,12 @@ class Rfc2217Device final : public SerialDevice, private Parser::Handler {
     // Answers to the server's option requests go out right away.
     if (!out_.empty()) Flush(Deadline(timing_.controlAckMs));
     return true;
+  }
+
+  // Takes in what has arrived already, without waiting; bounded, as the peer may never stop.
+  void PumpAvailable() {
+    for (int chunk = 0; chunk < 64 && PumpOnce(Clock::now()); ++chunk) {
+    }
   }
 
   void OnData(uint8_t byte) override {

@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "serial/globals.h"
 #include "serial/hints.h"
@@ -29,6 +30,22 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 using Kind = PortTarget::Kind;
+
+// Returns once process `pid` runs the program `name`: a spawn may return before the new
+// program has replaced the spawner's copy of itself.
+void WaitUntilRunning(pid_t pid, const std::string& name) {
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (ProcessName(pid) != name && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(1ms);
+  }
+}
+
+std::unique_ptr<testing::ChildProcess> StartSleeper() {
+  auto child =
+      std::make_unique<testing::ChildProcess>("/bin/sleep", std::vector<std::string>{"10"});
+  WaitUntilRunning(child->pid(), "sleep");
+  return child;
+}
 
 class PortMap : public ::testing::Test {
  protected:
@@ -240,6 +257,7 @@ TEST(OpenErrors, HintsNameTheGroupOrTheHoldingProcess) {
   testing::ChildProcess holder("/bin/sh",
                                {"-c", "exec 3<" + device + "; echo open; exec sleep 10"});
   ASSERT_EQ(holder.ReadLine(5s), "open");
+  WaitUntilRunning(holder.pid(), "sleep");
   EXPECT_EQ(FindDeviceHolder(device), holder.pid());
   const std::string hint = BusyHint(device, "COM3", FindDeviceHolder(device));
   EXPECT_NE(hint.find("process " + std::to_string(holder.pid()) + " (sleep)"), std::string::npos)
@@ -275,16 +293,17 @@ TEST(LocalBackend, FilesThatAreNoSerialPortsAndLockedDevices) {
 
   std::vector<std::string> hints;
   SetHintSink([&](const std::string& line) { hints.push_back(line); });
-  testing::ChildProcess other("/bin/sleep", {"10"});
+  const auto other = StartSleeper();
   const std::string lockFile = LockDirectory() + "/LCK..ttyNOTATTY9";
-  std::ofstream(lockFile) << "      " << other.pid() << "\n";
+  std::ofstream(lockFile) << "      " << other->pid() << "\n";
   const DeviceOpenResult result = OpenLocalDevice(file, "COM1");
   ::unlink(lockFile.c_str());
   SetHintSink(nullptr);
   EXPECT_EQ(result.device, nullptr);
   EXPECT_EQ(result.error, kErrorAccessDenied);
   ASSERT_EQ(hints.size(), 1u);
-  EXPECT_NE(hints[0].find("process " + std::to_string(other.pid()) + " (sleep)"), std::string::npos)
+  EXPECT_NE(hints[0].find("process " + std::to_string(other->pid()) + " (sleep)"),
+            std::string::npos)
       << hints[0];
 }
 

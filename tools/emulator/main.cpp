@@ -30,7 +30,8 @@ constexpr const char* kUsage =
     "                       [--port-map DIR] [--dump FILE] [--until-stdin-closes]\n"
     "SPEC: comma-separated port=N, type=2..6, version=M.N | reply=BYTE, variant=24|40,\n"
     "      loopback, dsr=on, noecho, badreply, status=CODE@SLOT:PACKET, silent@SLOT:PACKET,\n"
-    "      drop@SLOT:PACKET, statusdelay=MS, chatter, com=N\n";
+    "      drop@SLOT:PACKET, statusdelay=MS, chatter, com=N\n"
+    "      (type 2 gets no slot byte: its transfers on one connection are slots 0, 1, ...)\n";
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "module-emulator: %s\n%s", message.c_str(), kUsage);
@@ -89,6 +90,9 @@ int main(int argc, char** argv) {
       if (!value(portMap)) return Fail("--port-map needs a folder");
     } else if (arg == "--dump") {
       if (!value(dumpFile)) return Fail("--dump needs a file name");
+    } else if (arg == "--help") {
+      std::printf("%s", kUsage);
+      return 0;
     } else if (arg == "--until-stdin-closes") {
       untilStdinCloses = true;
     } else {
