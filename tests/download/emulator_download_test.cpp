@@ -45,9 +45,9 @@ TEST_F(EmulatorDownloadTest, EveryTypeStoresExactlyTheImage) {
                                                  {4, "type=4,version=1.0"},
                                                  {5, "type=5,version=1.3,variant=24"},
                                                  {6, "type=6,version=1.0"}};
-  for (const auto& [type, spec] : modules) {
-    SCOPED_TRACE(spec);
-    ModuleEmulator emulator({std::string(spec) + ",com=2"});
+  for (const auto& [type, moduleArg] : modules) {
+    SCOPED_TRACE(moduleArg);
+    ModuleEmulator emulator({std::string(moduleArg) + ",com=2"});
     ScopedEnv ports("DOWNLOADER_PORTS", emulator.PortMapDir());
     testing::StatusCapture lines;
     testing::SetTestImage(static_cast<uint8_t>(type), {3, 1});
