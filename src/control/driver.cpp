@@ -8,6 +8,7 @@
 #include "control/pipe.h"
 #include "control/program_file.h"
 #include "control/report.h"
+#include "download/download.h"
 #include "image/process_object_code.h"
 #include "serial/globals.h"
 #include "ui/forms.h"
@@ -82,6 +83,7 @@ int RunDownloader(int argc, const char* const* argv, const StandardDescriptors& 
   InitSerialUnit();
   ArgumentList.clear();
   CreateForms();
+  SetDownloadHandler(DownloadToDevice);
 
   try {
     const std::string directory = ProgramDirectory();

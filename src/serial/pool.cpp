@@ -36,10 +36,7 @@ int AcquirePort(const std::string& name, uint32_t& error) {
   if (taken == kNoPort) return kNoPort;
   // Outside the lock: an open can take long and must not hold up the other threads.
   TSerial& port = SerialPool(taken);
-  if (!port.OpenPort(name, "9600", "None", "8", "Off", false)) {
-    error = port.LastError;
-    return kNoPort;
-  }
+  if (!port.OpenPort(name, "9600", "None", "8", "Off", false, &error)) return kNoPort;
   return taken;
 }
 

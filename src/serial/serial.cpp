@@ -23,8 +23,10 @@ uint32_t Total(uint32_t multiplier, uint32_t constant, std::size_t count) {
 }  // namespace
 
 bool TSerial::OpenPort(const std::string& name, const std::string& baud, const std::string& parity,
-                       const std::string& dataBits, const std::string& flow, bool showErrors) {
+                       const std::string& dataBits, const std::string& flow, bool showErrors,
+                       uint32_t* error) {
   LastError = 0;
+  if (error) *error = 0;
   if (IsOpen) return false;
   if (name.size() > 6) return false;
 
@@ -41,6 +43,7 @@ bool TSerial::OpenPort(const std::string& name, const std::string& baud, const s
       }
       ReportError("Could not open port: " + name + ".  " + reason);
     }
+    if (error) *error = LastError;
     Reserved = false;
     return false;
   }

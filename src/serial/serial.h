@@ -31,9 +31,12 @@ class TSerial {
   uint32_t LastError = 0;
 
   /// Opens `name` (at most 6 characters) and configures it. On failure: false, and with
-  /// `showErrors` a "Could not open port: ..." report.
+  /// `showErrors` a "Could not open port: ..." report. `error`, when given, receives
+  /// LastError before Reserved is cleared: once it is, another thread may claim the object
+  /// and reset LastError, so the pool must not read the field afterwards.
   bool OpenPort(const std::string& name, const std::string& baud, const std::string& parity,
-                const std::string& dataBits, const std::string& flow, bool showErrors);
+                const std::string& dataBits, const std::string& flow, bool showErrors,
+                uint32_t* error = nullptr);
   /// Baud and data bits by ParseNumber, no parity exactly for "None" (else even), one stop
   /// bit, no flow control; then DTR and RTS dropped.
   void Configure(const std::string& baud, const std::string& parity, const std::string& dataBits,

@@ -8,7 +8,11 @@
 #include <iostream>
 #include <string>
 
+#include "serial/globals.h"
+#include "serial/helpers.h"
 #include "ui/console/console_io.h"
+#include "ui/console/console_selection.h"
+#include "ui/progress_form.h"
 #include "ui/main_form.h"
 #include "ui/window_system.h"
 
@@ -43,7 +47,11 @@ class ConsoleWindowSystem final : public WindowSystem {
   }
 
   void ShowProgressWindow(TProgressForm&) override {}
-  int ShowProgressWindowModal(TProgressForm&) override { return kModalCancel; }
+  // The selection dialog is asked on the terminal; without one it counts as closed.
+  int ShowProgressWindowModal(TProgressForm& form) override {
+    if (!StandardInputIsTerminal()) return kModalCancel;
+    return AskForTargetRow(form, AskOnTerminal);
+  }
   void CloseProgressWindow(TProgressForm&) override {}
   void RepaintProgressWindow(TProgressForm&) override {}
 
@@ -53,6 +61,36 @@ class ConsoleWindowSystem final : public WindowSystem {
   void PumpEvents() override {}
 };
 
+std::string UpperAscii(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return upper;
+}
+
+std::string Trimmed(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == ':')) text.remove_suffix(1);
+  return std::string(text);
+}
+
+// The grid row of the marked port that `answer` names, or 0.
+int MarkedRowNamed(const TProgressForm& form, std::string_view answer) {
+  std::string wanted = UpperAscii(Trimmed(answer));
+  if (!wanted.empty() && wanted.find_first_not_of("0123456789") == std::string::npos) {
+    wanted = "COM" + std::to_string(ParseNumber(wanted));
+  }
+  for (int row = 1; row < form.PortStatus.RowCount(); ++row) {
+    const std::size_t index = static_cast<std::size_t>(row - 1);
+    if (form.PortStatus.Cell(6, row) == "+" && index < PortList.size() &&
+        UpperAscii(PortList[index]) == wanted) {
+      return row;
+    }
+  }
+  return 0;
+}
+
 std::unique_ptr<WindowSystem>& Installed() {
   static std::unique_ptr<WindowSystem> installed = MakeConsoleWindowSystem();
   return installed;
@@ -60,11 +98,37 @@ std::unique_ptr<WindowSystem>& Installed() {
 
 }  // namespace
 
+int AskForTargetRow(TProgressForm& form, const ConsoleAsker& ask) {
+  std::string listing;
+  for (const std::string& line : form.EMessage.Lines) listing += line + "\n";
+  for (int row = 1; row < form.PortStatus.RowCount(); ++row) {
+    if (form.PortStatus.Cell(6, row) != "+") continue;
+    listing += "  " + form.PortStatus.Cell(0, row) + " " + form.PortStatus.Cell(1, row);
+    if (!form.PortStatus.Cell(2, row).empty()) listing += " " + form.PortStatus.Cell(2, row);
+    listing += "\n";
+  }
+  if (!listing.empty()) listing.pop_back();  // WriteDialogText adds the last line break
+  WriteDialogText(listing);
+  for (;;) {
+    const auto answer = ask("Port to download to (empty to cancel): ");
+    if (!answer || Trimmed(*answer).empty()) return kModalCancel;
+    const int row = MarkedRowNamed(form, *answer);
+    if (row > 0) {
+      form.PortStatus.Selection = TGridRect{1, row, 4, row};
+      form.DownloadButton.Enabled = true;
+      return kModalDownload;
+    }
+    WriteDialogText("No device to choose on " + Trimmed(*answer) + ".");
+  }
+}
+
 std::unique_ptr<WindowSystem> MakeConsoleWindowSystem() {
   return std::make_unique<ConsoleWindowSystem>();
 }
 
-WindowSystem& Windows() { return *Installed(); }
+WindowSystem& Windows() {
+  return *Installed();
+}
 
 void SetWindowSystem(std::unique_ptr<WindowSystem> windows) {
   Installed() = windows ? std::move(windows) : MakeConsoleWindowSystem();

@@ -1,0 +1,71 @@
+#include <algorithm>
+
+#include "control/report.h"
+#include "download/download.h"
+#include "image/object_image.h"
+#include "serial/helpers.h"
+#include "serial/pool.h"
+#include "ui/forms.h"
+
+namespace downloader {
+
+namespace {
+
+constexpr uint32_t kWriteTimeout = 1000;
+constexpr uint32_t kEchoTimeout = 1000;
+constexpr uint32_t kSlotEchoTimeout = 40;
+constexpr uint32_t kStatusTimeout = 40;
+constexpr uint32_t kIndicatorPeriod = 25;  // ms between two toggles of TXStatus, at least
+constexpr int kStatusAcknowledged = 0;
+constexpr int kStatusVerifyFailure = 2;
+
+void ToggleIndicator(TProgressForm& form) {
+  TShape& indicator = form.TXStatus;
+  indicator.FillColor = indicator.FillColor == kDarkGreen ? kBrightGreen : kDarkGreen;
+  form.Repaint();
+}
+
+}  // namespace
+
+bool DownloadSlot(DeviceType type, int slot, int poolSlot) {
+  if (slot < 0 || slot >= static_cast<int>(image_layout::kSlotsPerImage)) return false;
+  TProgressForm& form = *ProgressForm;
+  TSerial& port = SerialPool(poolSlot);
+  bool ok = true;
+
+  // The reset and the exchange put the module into the state in which it takes a slot;
+  // a module that did not answer fails at the first status byte instead.
+  std::string name, version, echo;
+  DeviceType found = 0;
+  IdentifyDevice(poolSlot, type, name, version, echo, found);
+
+  if (type >= 3 && type <= 6) {
+    port.WriteByte(static_cast<uint8_t>(slot), kWriteTimeout);
+    port.ReadBlock(1, kSlotEchoTimeout);
+  }
+
+  const std::size_t s = static_cast<std::size_t>(slot);
+  const int packets = std::min<int>(ImageBuffer.PacketCount(s), image_layout::kPacketsPerSlot);
+  uint32_t last = 0;
+  for (int k = 0; k < packets; ++k) {
+    if (k == 0 || GetTickCount() - last >= kIndicatorPeriod) {
+      ToggleIndicator(form);
+      last = GetTickCount();
+    }
+    port.WriteBuffer(ImageBuffer.Packet(s, static_cast<std::size_t>(k)),
+                     static_cast<int>(image_layout::kPacketSize), kWriteTimeout);
+    port.ReadBlock(static_cast<int>(image_layout::kPacketSize), kEchoTimeout);
+    const int status = port.ReadByte(kStatusTimeout);
+    if (status != kStatusAcknowledged) {
+      ok = false;
+      ReportError(status == kStatusVerifyFailure ? kMsgEepromVerifyFailure
+                                                 : kMsgCommunicationFailure);
+      break;
+    }
+    form.StepIt(slot);
+  }
+  port.WriteByte(0, kWriteTimeout);  // ends the slot, whatever happened
+  return ok;
+}
+
+}  // namespace downloader

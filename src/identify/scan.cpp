@@ -1,0 +1,150 @@
+#include "identify/scan.h"
+
+#include <chrono>
+#include <memory>
+
+#include "control/report.h"
+#include "serial/globals.h"
+#include "serial/helpers.h"
+#include "serial/pool.h"
+#include "ui/forms.h"
+#include "ui/message_loop.h"
+#include "ui/window_system.h"
+
+namespace downloader {
+
+namespace {
+
+WorkerStartHook& StartHook() {
+  static WorkerStartHook hook;
+  return hook;
+}
+
+// What the grid shows for a port that could not be opened, by the open's error code.
+std::string OpenFailureText(uint32_t error) {
+  if (error == kErrorNotFound) return "invalid port";
+  if (error == kErrorAccessDenied) return "can't open port; in use";
+  return "can't open port";
+}
+
+// Only ScanPorts' wait processes messages while threads run; a posted report wakes it.
+constexpr std::chrono::milliseconds kWaitStep{50};
+
+}  // namespace
+
+void SetWorkerStartHook(WorkerStartHook hook) {
+  StartHook() = std::move(hook);
+}
+
+std::array<DeviceType, 5> ProbeOrder(DeviceType targetType) {
+  std::array<DeviceType, 5> order = {2, 3, 4, 5, 6};
+  if (targetType == 0 || targetType > 6) return order;
+  if (targetType == 1) {
+    order[0] = 1;
+    return order;
+  }
+  order[static_cast<std::size_t>(targetType - 2)] = 2;
+  order[0] = targetType;
+  return order;
+}
+
+TIdentificationThread::TIdentificationThread(int threadSlot, int portIndex, DeviceType targetType)
+    : ThreadSlot(threadSlot), PortIndex(portIndex), TargetType(targetType), PoolIndex(kNoPort) {
+  BusyMask |= 1u << (ThreadSlot - 1);
+  thread_ = std::thread([this] { Execute(); });
+}
+
+TIdentificationThread::~TIdentificationThread() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void TIdentificationThread::Execute() {
+  uint32_t error = 0;
+  PoolIndex = AcquirePort(PortList[static_cast<std::size_t>(PortIndex)], error);
+  if (PoolIndex < -3) {
+    DeviceName = OpenFailureText(error);
+    PostToMainThread([this] { ReportResult(); });
+    return;
+  }
+  TSerial& port = SerialPool(PoolIndex);
+
+  // Loopback: DSR off while RTS is off, and on within 2 ms of raising RTS.
+  port.SetRTS(false);
+  Delay(2);
+  Loopback = kNo;
+  if ((port.ModemStatus() & kModemStatusDsr) == 0) {
+    port.SetRTS(true);
+    Delay(2);
+    if ((port.ModemStatus() & kModemStatusDsr) != 0) Loopback = kYes;
+    port.SetRTS(false);
+  }
+
+  for (const DeviceType type : ProbeOrder(TargetType)) {
+    if (IdentifyDevice(PoolIndex, type, DeviceName, Version, Echo, FoundType)) break;
+    if (Echo != kYes) break;  // nothing echoes on this port: no other type will
+  }
+  port.Close();
+  PostToMainThread([this] { ReportResult(); });
+}
+
+void TIdentificationThread::ReportResult() {
+  TStringGrid& grid = ProgressForm->PortStatus;
+  const int row = PortIndex + 1;
+  grid.SetCell(1, row, DeviceName);
+  grid.SetCell(2, row, Version);
+  grid.SetCell(3, row, Loopback);
+  grid.SetCell(4, row, Echo);
+  grid.SetCell(5, row, std::to_string(FoundType));
+
+  std::string line = "111-PORT=" + PortList[static_cast<std::size_t>(PortIndex)];
+  line += " DEVICE=" + (DeviceName.empty() ? std::string("none") : DeviceName);
+  if (!CustomProduct) line += " VERSION=" + (Version.empty() ? std::string("n/a") : Version);
+  line += " LOOPBACK=" + (Loopback.empty() ? std::string("n/a") : Loopback);
+  line += " ECHO=" + (Echo.empty() ? std::string("n/a") : Echo);
+  ReportLine(kChannelInfo, line);
+
+  const int top = grid.TopRow();
+  if (row > top + TStringGrid::kVisibleDataRows - 1) {
+    grid.SetTopRow(row - (TStringGrid::kVisibleDataRows - 1));
+  } else if (row < top) {
+    grid.SetTopRow(row);
+  }
+  ProgressForm->Repaint();
+
+  BusyMask &= ~(1u << (ThreadSlot - 1));
+  if ((BusyMask & kAllThreadSlots) == 0) Windows().SetBusyCursor(false);
+}
+
+void ScanPorts(DeviceType targetType) {
+  TProgressForm& form = *ProgressForm;
+  form.ScanningText.Visible = true;
+  form.Repaint();
+  Windows().SetBusyCursor(true);
+
+  // Workers by thread slot. A slot's previous worker is freed when the slot is reused or
+  // the scan ends, always after its ReportResult has run.
+  std::array<std::unique_ptr<TIdentificationThread>, kThreadSlots> workers;
+  bool started = false;
+  for (std::size_t i = 0; i < PortList.size(); ++i) {
+    if (SelectedPort != "AUTO" && PortList[i] != SelectedPort) {
+      form.PortStatus.SetCell(1, static_cast<int>(i) + 1, "ignoring");
+      continue;
+    }
+    while ((BusyMask & kAllThreadSlots) == kAllThreadSlots) WaitAndProcessMessages(kWaitStep);
+    int slot = 1;
+    while ((BusyMask & (1u << (slot - 1))) != 0) ++slot;
+    auto& worker = workers[static_cast<std::size_t>(slot - 1)];
+    worker.reset();
+    worker = std::make_unique<TIdentificationThread>(slot, static_cast<int>(i), targetType);
+    started = true;
+    if (StartHook()) StartHook()(slot, static_cast<int>(i));
+  }
+  while ((BusyMask & kAllThreadSlots) != 0) WaitAndProcessMessages(kWaitStep);
+  for (auto& worker : workers) worker.reset();
+  if (!started) Windows().SetBusyCursor(false);
+
+  form.ScanningText.Visible = false;
+  std::this_thread::yield();
+}
+
+}  // namespace downloader

@@ -1,0 +1,340 @@
+#include "ui/progress_form.h"
+
+#include <algorithm>
+
+#include "control/command_line.h"
+#include "control/report.h"
+#include "image/object_image.h"
+#include "serial/globals.h"
+#include "serial/helpers.h"
+#include "ui/window_system.h"
+
+namespace downloader {
+
+namespace {
+
+// Columns 0..4 are sized from a sample text in the grid's font plus a margin; columns 5
+// and 6 keep their designed widths and lie outside the visible width.
+struct ColumnSample {
+  std::string_view header;
+  std::string_view sample;
+  int margin;
+};
+constexpr std::array<ColumnSample, 5> kColumnSamples = {{
+    // header         sample text              margin
+    {"Port:", "COM99:", 5},
+    {"Device Type:", "No Korvanetics Found", 15},
+    {"Version:", "Version:", 8},  // width 0 while CustomProduct is set
+    {"Loopback:", "Loopback:", 8},
+    {"Echo:", "Echo:", 8},
+}};
+constexpr int kVersionColumn = 2;
+constexpr int kMarkColumn = 6;
+constexpr std::string_view kMark = "+";
+
+// Layout offsets, in pixels.
+constexpr int kGridFrame = 9;            // grid width beyond its visible columns
+constexpr int kScrollBarWidth = 16;      // added when the rows do not fit
+constexpr int kWindowRightMargin = 26;   // window width beyond the grid's right edge
+constexpr int kMaxGridHeight = 137;      // header and six data rows
+constexpr int kGaugeWidthMargin = 142;   // window width minus gauge width
+constexpr int kWindowBottomMargin = 37;  // window height beyond the last component
+constexpr int kProgressModeTextTop = 10;
+constexpr int kSelectionTextGap = 25;  // below the prompt memo in selection mode
+
+const std::string kEmptyCell;
+
+}  // namespace
+
+void TStringGrid::SetRowCount(int count) {
+  cells_.resize(static_cast<std::size_t>(std::max(count, 2)));
+  SetTopRow(topRow_);
+}
+
+void TStringGrid::SetTopRow(int row) {
+  const int last = std::max(FixedRows, RowCount() - kVisibleDataRows);
+  topRow_ = std::clamp(row, FixedRows, last);
+}
+
+const std::string& TStringGrid::Cell(int col, int row) const {
+  if (col < 0 || col >= kColCount || row < 0 || row >= RowCount()) return kEmptyCell;
+  return cells_[static_cast<std::size_t>(row)][static_cast<std::size_t>(col)];
+}
+
+void TStringGrid::SetCell(int col, int row, std::string text) {
+  if (col < 0 || col >= kColCount || row < 0 || row >= RowCount()) return;
+  cells_[static_cast<std::size_t>(row)][static_cast<std::size_t>(col)] = std::move(text);
+}
+
+void TStringGrid::ClearRow(int row) {
+  for (int col = 0; col < kColCount; ++col) SetCell(col, row, std::string());
+}
+
+TProgressForm::TProgressForm()
+    : progNames_{&ProgName0, &ProgName1, &ProgName2, &ProgName3,
+                 &ProgName4, &ProgName5, &ProgName6, &ProgName7},
+      progressBars_{&ProgressBar0, &ProgressBar1, &ProgressBar2, &ProgressBar3,
+                    &ProgressBar4, &ProgressBar5, &ProgressBar6, &ProgressBar7} {
+  MeasureText = [](std::string_view text) {
+    return static_cast<int>(text.size()) * kFixedCharWidth;
+  };
+
+  PortStatus.Left = 21;
+  PortStatus.SetRowCount(5);
+
+  PortStatusText.Left = 21;
+  PortStatusText.Height = 17;
+  PortStatusText.Caption = "Port Status:";
+  PortStatusText.Bold = true;
+
+  DownloadStatus.Left = 17;
+  DownloadStatus.Width = 336;
+
+  for (int slot = 0; slot < 8; ++slot) {
+    TEdit& name = ProgName(slot);
+    name.Left = 5;
+    name.Top = 24 + 24 * slot;
+    name.Width = 87;
+    name.Height = 19;
+    name.Tag = slot;
+    name.Visible = slot == 0;
+
+    TGauge& bar = ProgressBar(slot);
+    bar.Left = 98;
+    bar.Top = 22 + 24 * slot;
+    bar.Height = 19;
+    bar.Tag = slot;
+    bar.Visible = slot == 0;
+  }
+
+  StaticText1.Left = 4;
+  StaticText1.Top = 4;
+  StaticText1.Caption = "DownloadStatus:";
+  StaticText1.Bold = true;
+
+  TXStatus.Left = 8;
+  TXStatus.Width = 10;
+  TXStatus.Height = 10;
+  TXStatus.Visible = false;
+
+  EMessage.Left = 63;
+  EMessage.Top = 12;
+  EMessage.Width = 282;
+  EMessage.Height = 39;
+
+  WarningImage.Left = 22;
+  WarningImage.Top = 10;
+  WarningImage.Width = 32;
+  WarningImage.Height = 32;
+  WarningImage.Visible = false;
+
+  ScanningText.Left = 104;
+  ScanningText.Width = 81;
+  ScanningText.Height = 17;
+  ScanningText.Text = "Scanning...";
+  ScanningText.Bold = true;
+  ScanningText.Visible = false;
+
+  DownloadButton.Caption = "&Download";
+  DownloadButton.Width = 75;
+  DownloadButton.Height = 25;
+  DownloadButton.ModalResult = kModalDownload;
+  DownloadButton.Enabled = false;
+  DownloadButton.Visible = false;
+}
+
+TEdit& TProgressForm::ProgName(int slot) {
+  return *progNames_[static_cast<std::size_t>(std::clamp(slot, 0, 7))];
+}
+
+TGauge& TProgressForm::ProgressBar(int slot) {
+  return *progressBars_[static_cast<std::size_t>(std::clamp(slot, 0, 7))];
+}
+
+int TProgressForm::Open(bool clearRows, const std::string& message) {
+  int result = -1;
+  ClearRows = clearRows;
+  EMessage.Lines.clear();
+  if (!message.empty()) EMessage.Lines.push_back(message);
+  PortStatus.Selection = TGridRect{};
+
+  const bool noPrompts = (RunFlags & kNoPrompts) != 0;
+  if (message.empty()) {
+    EMessage.Visible = false;
+    WarningImage.Visible = false;
+    if (noPrompts) {
+      RefreshDisplay();
+    } else {
+      FormShow();
+      Showing = true;
+      Windows().ShowProgressWindow(*this);
+    }
+    return result;
+  }
+
+  EMessage.Visible = true;
+  WarningImage.Visible = true;
+  for (int row = 1; row < PortStatus.RowCount(); ++row) {
+    if (PortStatus.Cell(kMarkColumn, row) == kMark) {
+      PortStatus.SetTopRow(row);
+      break;
+    }
+  }
+  DownloadButton.Enabled = false;
+  if (noPrompts) {
+    RefreshDisplay();
+    return kModalCancel;
+  }
+  Windows().Beep();
+  FormShow();
+  Showing = true;
+  result = Windows().ShowProgressWindowModal(*this);
+  Showing = false;
+  return result == kModalDownload ? kModalDownload : kModalCancel;
+}
+
+void TProgressForm::Close() {
+  FormClose();
+  Windows().CloseProgressWindow(*this);
+  Showing = false;
+}
+
+void TProgressForm::FormShow() {
+  for (int col = 0; col < static_cast<int>(kColumnSamples.size()); ++col) {
+    const ColumnSample& column = kColumnSamples[static_cast<std::size_t>(col)];
+    PortStatus.SetCell(col, 0, std::string(column.header));
+    PortStatus.ColWidths[static_cast<std::size_t>(col)] =
+        MeasureText(column.sample) + column.margin;
+  }
+  if (CustomProduct) PortStatus.ColWidths[kVersionColumn] = 0;
+  RefreshDisplay();
+}
+
+void TProgressForm::FormClose() {
+  Repaint();
+  Delay(100);
+}
+
+void TProgressForm::RefreshDisplay() {
+  TXStatus.Visible = false;
+
+  // Rows: one per port, the names in column 0.
+  const int ports = static_cast<int>(PortList.size());
+  PortStatus.SetRowCount(ports > 0 ? ports + 1 : 2);
+  PortStatus.FixedRows = 1;
+  for (int row = 1; row < PortStatus.RowCount(); ++row) {
+    if (ClearRows) PortStatus.ClearRow(row);
+    if (ports > 0) PortStatus.SetCell(0, row, PortList[static_cast<std::size_t>(row - 1)] + ":");
+  }
+
+  // Vertical placement.
+  const bool selection = InSelectionMode();
+  PortStatusText.Top =
+      selection ? EMessage.Top + EMessage.Height + kSelectionTextGap : kProgressModeTextTop;
+  ScanningText.Top = PortStatusText.Top;
+  PortStatus.Top = PortStatusText.Top + PortStatusText.Height;
+
+  // Widths: columns 0..4 are visible, 5 and 6 fall outside.
+  int visibleColumns = 0;
+  for (int col = 0; col < static_cast<int>(kColumnSamples.size()); ++col) {
+    visibleColumns += PortStatus.ColWidths[static_cast<std::size_t>(col)];
+  }
+  PortStatus.Width = kGridFrame + visibleColumns;
+  const int rows = PortStatus.RowCount();
+  if (rows > TStringGrid::kVisibleDataRows + 1) PortStatus.Width += kScrollBarWidth;
+  Width = PortStatus.Left + PortStatus.Width + kWindowRightMargin;
+
+  PortStatus.Height =
+      rows <= TStringGrid::kVisibleDataRows ? PortStatus.RowPitch() * rows + 4 : kMaxGridHeight;
+  DownloadStatus.Top = PortStatus.Top + PortStatus.Height + 9;
+  for (TGauge* bar : progressBars_) bar->Width = Width - kGaugeWidthMargin;
+  DownloadStatus.Visible = !selection;
+  AssignProgressBars();
+
+  DownloadButton.Visible = selection;
+  DownloadButton.Top = PortStatus.Top + PortStatus.Height + 15;
+  DownloadButton.Left = Width / 2 - DownloadButton.Width / 2;
+
+  Height = selection ? DownloadButton.Top + DownloadButton.Height + kWindowBottomMargin
+                     : DownloadStatus.Top + DownloadStatus.Height + kWindowBottomMargin;
+}
+
+void TProgressForm::AssignProgressBars() {
+  const int slotCount = ImageBuffer.SlotCount();
+  const uint8_t target = ImageBuffer.TargetDevice();
+  const bool numbered = target >= 3 && target <= 6;
+  for (int slot = 0; slot < 8; ++slot) {
+    TEdit& name = ProgName(slot);
+    TGauge& bar = ProgressBar(slot);
+    if (slot > slotCount - 1) {
+      name.Visible = false;
+      bar.Visible = false;
+      continue;
+    }
+    name.Visible = true;
+    name.Text = numbered ? "Firmware Slot " + std::to_string(slot) : "Firmware Slot";
+    bar.Visible = true;
+    bar.Progress = 0;
+    bar.MaxValue = ImageBuffer.PacketCount(static_cast<std::size_t>(slot));
+  }
+  DownloadStatus.Height = 23 * slotCount + 23;
+}
+
+void TProgressForm::StepIt(int slot) {
+  if (slot < 0 || slot > 7) return;
+  TGauge& bar = ProgressBar(slot);
+  const int before = bar.PercentDone();
+  bar.Progress = std::clamp(bar.Progress + 1, 0, bar.MaxValue);
+  if (bar.PercentDone() != before) Repaint();
+  if ((RunFlags & kUpdates) != 0) {
+    ReportLine(kChannelInfo, "112-SLOT=" + std::to_string(slot) +
+                                 " PROGRESS=" + std::to_string(bar.PercentDone()) + "%");
+  }
+}
+
+void TProgressForm::PortStatusSelectCell(int, int row, bool& canSelect) {
+  canSelect = InSelectionMode() && PortStatus.Cell(kMarkColumn, row) == kMark;
+  DownloadButton.Enabled = PortStatus.HasSelection();
+}
+
+void TProgressForm::PortStatusMouseDown(int x, int y) {
+  const int h = PortStatus.RowPitch();
+  if (InSelectionMode() && x <= PortStatus.ColWidths[0] && y >= h) {
+    const int row = y / h + PortStatus.TopRow() - 1;
+    if (PortStatus.Cell(kMarkColumn, row) == kMark) {
+      PortStatus.Selection = TGridRect{1, row, 4, row};
+    }
+  }
+  DownloadButton.Enabled = PortStatus.HasSelection();
+}
+
+void TProgressForm::PortStatusClick(int x, int y) {
+  // Column by the visible widths, each followed by a one-pixel grid line.
+  int col = 0;
+  for (int left = 0; col < TStringGrid::kColCount; ++col) {
+    left += PortStatus.ColWidths[static_cast<std::size_t>(col)] + 1;
+    if (x < left) break;
+  }
+  const int h = PortStatus.RowPitch();
+  const int row = y < h ? 0 : y / h + PortStatus.TopRow() - 1;
+  const bool dataCell = col >= PortStatus.FixedCols && col < TStringGrid::kColCount &&
+                        row >= PortStatus.FixedRows && row < PortStatus.RowCount();
+  if (dataCell) {
+    bool canSelect = true;
+    PortStatusSelectCell(col, row, canSelect);
+    if (canSelect) {
+      PortStatus.Selection = TGridRect{PortStatus.FixedCols, row, TStringGrid::kColCount - 1, row};
+    }
+  }
+  PortStatusMouseDown(x, y);
+}
+
+bool TProgressForm::IsRowGreyed(int row) const {
+  return row > 0 && InSelectionMode() && PortStatus.Cell(kMarkColumn, row) != kMark;
+}
+
+void TProgressForm::Repaint() {
+  Windows().RepaintProgressWindow(*this);
+}
+
+}  // namespace downloader
