@@ -98,6 +98,29 @@ TEST_F(PipeMode, MissingFileIsAnsweredAndTheNextCommandServed) {
   EXPECT_EQ(run.log["after"], "");
 }
 
+TEST_F(PipeMode, InformationLineReachesTheMaster) {
+  const std::string image = std::string(DOWNLOADER_BIN_DIR) + "/../examples/korvanetics_c.obj";
+  RunOptions direct;
+  direct.args = {"/GetInfo", image};
+  const RunResult expected = RunProgram(BinaryPath("downloader"), direct);
+  ASSERT_EQ(expected.out.rfind("\x01INF:051-COMPANY=Veltrana, Inc. PRODUCT=Korvanetics C ", 0), 0u)
+      << Visible(expected.out);
+
+  const MasterRun run = Serve({"/GetInfo " + image, "  /GetInfo\t" + image + "  "});
+  EXPECT_EQ(run.loader.exitCode, 0);
+  EXPECT_EQ(Reply(run, 0), expected.out) << Visible(Reply(run, 0));
+  EXPECT_EQ(Reply(run, 1), expected.out) << Visible(Reply(run, 1));
+  EXPECT_EQ(run.log["end"], "eof");
+}
+
+TEST_F(PipeMode, BlankCommandLineRunsAsARunWithoutArguments) {
+  // No image of its own, no display and no terminal: the open-file question is cancelled.
+  const MasterRun run = Serve({" \t ", "/COM0"});
+  EXPECT_EQ(Reply(run, 0), StatusLine("EVT:", "041-User cancelled open-file dialog.", true))
+      << Visible(Reply(run, 0));
+  EXPECT_EQ(Reply(run, 1), Error("001-Invalid command-line switch: '/COM0'."));
+}
+
 TEST_F(PipeMode, HelpAndPipeAreUnavailable) {
   const std::string kHelp =
       "003-/Help switch not allowed while in Inter-Process Communication Pipe Mode.";
