@@ -57,10 +57,10 @@ def main():
     else:
         commands = ["/GetInfo " + image, "/NoPrompts /Updates " + image]
     for command in commands:
-        print("master> " + command, file=sys.stderr)
+        print("master> " + command, file=sys.stderr, flush=True)
         send(command)
         for prefix, text in read_request_lines():
-            print("  " + prefix + " " + text.replace("\r\n", "\n      "), file=sys.stderr)
+            print("  " + prefix + " " + text.replace("\r\n", "\n      "), file=sys.stderr, flush=True)
     os.close(1)  # ends the loader
 
 
