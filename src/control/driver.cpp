@@ -61,8 +61,7 @@ std::string CommandLineErrorText(const Exception& error) {
            "2) is not allowed in combination with the switches appearing before it.";
   }
   if (dynamic_cast<const EUnavailableSwitch*>(&error)) {
-    return "003-" + message +
-           " switch not allowed while in Inter-Process Communication Pipe Mode.";
+    return "003-" + message + " switch not allowed while in Inter-Process Communication Pipe Mode.";
   }
   if (dynamic_cast<const EDuplicateFileName*>(&error)) {
     return "004-Duplicate command-line option: '" + message + "'." + kCrLf +

@@ -26,9 +26,8 @@ std::string FormatStatusLine(int channel, std::string_view text) {
 }
 
 std::string DialogText(std::string_view text) {
-  const bool numbered = text.size() >= 4 && text[0] >= '0' && text[0] <= '9' &&
-                        text[1] >= '0' && text[1] <= '9' && text[2] >= '0' &&
-                        text[2] <= '9' && text[3] == '-';
+  const bool numbered = text.size() >= 4 && text[0] >= '0' && text[0] <= '9' && text[1] >= '0' &&
+                        text[1] <= '9' && text[2] >= '0' && text[2] <= '9' && text[3] == '-';
   if (!numbered) return std::string(text);
   std::string dialog = "#";
   dialog.append(text.substr(0, 3));

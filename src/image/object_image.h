@@ -11,13 +11,13 @@ namespace downloader {
 /// Byte layout of an object code image; every multi-byte value is little-endian.
 namespace image_layout {
 inline constexpr std::size_t kSize = 19391;
-inline constexpr std::size_t kMagic = 0;            // length-prefixed, capacity 23
+inline constexpr std::size_t kMagic = 0;  // length-prefixed, capacity 23
 inline constexpr std::size_t kFormatVersion = 24;
 inline constexpr std::size_t kTargetDevice = 25;
-inline constexpr std::size_t kCompanyName = 26;     // length-prefixed, capacity 50
-inline constexpr std::size_t kProductName = 77;     // length-prefixed, capacity 50
-inline constexpr std::size_t kFirmwareName = 128;   // length-prefixed, capacity 50
-inline constexpr std::size_t kCompileTime = 179;    // IEEE 754 double, days since 1899-12-30
+inline constexpr std::size_t kCompanyName = 26;    // length-prefixed, capacity 50
+inline constexpr std::size_t kProductName = 77;    // length-prefixed, capacity 50
+inline constexpr std::size_t kFirmwareName = 128;  // length-prefixed, capacity 50
+inline constexpr std::size_t kCompileTime = 179;   // IEEE 754 double, days since 1899-12-30
 inline constexpr std::size_t kIntroMessage[3] = {187, 438, 689};  // capacity 250 each
 inline constexpr std::size_t kSlotCount = 940;
 inline constexpr std::size_t kSlots = 941;
@@ -32,7 +32,9 @@ inline constexpr uint8_t kFormatVersionAccepted = 0x12;
 inline constexpr char kMagicText[] = "Korvanetics Object Code";
 
 /// Offset of slot s's record, and of packet k of slot s.
-constexpr std::size_t SlotOffset(std::size_t s) { return kSlots + kSlotRecordSize * s; }
+constexpr std::size_t SlotOffset(std::size_t s) {
+  return kSlots + kSlotRecordSize * s;
+}
 constexpr std::size_t PacketOffset(std::size_t s, std::size_t k) {
   return SlotOffset(s) + 1 + kPacketSize * k;
 }

@@ -21,7 +21,9 @@ struct Conversion {
 Conversion ConvertInteger(std::string_view text);
 
 /// The smaller of the two (signed comparison).
-constexpr int32_t Min(int32_t a, int32_t b) { return a > b ? b : a; }
+constexpr int32_t Min(int32_t a, int32_t b) {
+  return a > b ? b : a;
+}
 
 /// Milliseconds from a monotonic clock, wrapping at 2^32.
 uint32_t GetTickCount();

@@ -31,9 +31,13 @@ void RunPosted() {
 
 }  // namespace
 
-void MarkMainThread() { mainThread = std::this_thread::get_id(); }
+void MarkMainThread() {
+  mainThread = std::this_thread::get_id();
+}
 
-bool IsMainThread() { return std::this_thread::get_id() == mainThread; }
+bool IsMainThread() {
+  return std::this_thread::get_id() == mainThread;
+}
 
 void PostToMainThread(std::function<void()> handler) {
   {

@@ -198,8 +198,7 @@ TEST_F(CommandLine, FileNamesAndDefaultExtensions) {
 
   EXPECT_EQ(ParseFails<EFileNotFound>({dir_.File("missing")}),
             "'" + dir_.File("missing") + ".obj'.");
-  EXPECT_EQ(ParseFails<EFileNotFound>({dir_.File("prog.txt")}),
-            "'" + dir_.File("prog.txt") + "'.");
+  EXPECT_EQ(ParseFails<EFileNotFound>({dir_.File("prog.txt")}), "'" + dir_.File("prog.txt") + "'.");
   EXPECT_EQ(ParseFails<EFileNotFound>({dir_.File("prog.")}), "'" + dir_.File("prog.") + "'.");
   // Master named before /Pipe is tried with ".obj", after /Pipe with ".exe".
   EXPECT_EQ(ParseFails<EFileNotFound>({dir_.File("m"), "/Pipe"}), "'" + dir_.File("m") + ".obj'.");

@@ -25,11 +25,15 @@ RunResult RunLoader(std::vector<std::string> args) {
   return RunProgram(BinaryPath("downloader"), options);
 }
 
-std::string Error(const std::string& text) { return StatusLine("ERR:", text, true); }
+std::string Error(const std::string& text) {
+  return StatusLine("ERR:", text, true);
+}
 
 // The console error dialog: "#NNN", then the text from its fifth character, CR LF pairs as
 // line breaks.
-std::string Dialog(const std::string& lines) { return lines + "\n"; }
+std::string Dialog(const std::string& lines) {
+  return lines + "\n";
+}
 
 struct Case {
   std::vector<std::string> args;
@@ -60,8 +64,7 @@ TEST(DownloaderCommandLine, ErrorsAreNumberedLinesAndDialogs) {
        "#002\nDuplicate or Conflicting command-line switch: '/COM4'." + kDuplicateDialogTail},
       {{"/NoInfo", "/NoPrompts"},
        "002-Duplicate or Conflicting command-line switch: '/NoPrompts'." + kDuplicateTail,
-       "#002\nDuplicate or Conflicting command-line switch: '/NoPrompts'." +
-           kDuplicateDialogTail},
+       "#002\nDuplicate or Conflicting command-line switch: '/NoPrompts'." + kDuplicateDialogTail},
       {{"/GetInfo", "/COM2"},
        "002-Duplicate or Conflicting command-line switch: '/COM2'." + kDuplicateTail,
        "#002\nDuplicate or Conflicting command-line switch: '/COM2'." + kDuplicateDialogTail},

@@ -44,24 +44,27 @@ class CapturedOutput {
 TEST(StatusLine, SuccessLineIsThirtyTwoBytes) {
   const std::string line = FormatStatusLine(kChannelEvent, "044-Download successful!");
   EXPECT_EQ(line.size(), 32u);
-  EXPECT_EQ(line, std::string("\x01" "EVT:044-Download successful!\r\n\x04"));
+  EXPECT_EQ(line, std::string("\x01"
+                              "EVT:044-Download successful!\r\n\x04"));
 }
 
 TEST(StatusLine, EndOfTransmissionUpToOneHundred) {
   EXPECT_EQ(FormatStatusLine(kChannelInfo, "100-x"), std::string("\x01INF:100-x\r\n\x04"));
   EXPECT_EQ(FormatStatusLine(kChannelInfo, "101-x"), std::string("\x01INF:101-x\r\n"));
-  EXPECT_EQ(FormatStatusLine(kChannelEvent,
-                             "101-User selected download from information dialog."),
-            std::string("\x01" "EVT:101-User selected download from information dialog.\r\n"));
+  EXPECT_EQ(FormatStatusLine(kChannelEvent, "101-User selected download from information dialog."),
+            std::string("\x01"
+                        "EVT:101-User selected download from information dialog.\r\n"));
   EXPECT_EQ(FormatStatusLine(kChannelInfo, "051-COMPANY=Acme"),
             std::string("\x01INF:051-COMPANY=Acme\r\n\x04"));
   // Texts without a number end their line too (the number counts as 0, or the port's).
   EXPECT_EQ(FormatStatusLine(kChannelError, "Could not open port: COM3.  x"),
-            std::string("\x01" "ERR:Could not open port: COM3.  x\r\n\x04"));
+            std::string("\x01"
+                        "ERR:Could not open port: COM3.  x\r\n\x04"));
 }
 
 TEST(StatusLine, EmptyTextStillMakesALine) {
-  EXPECT_EQ(FormatStatusLine(kChannelError, ""), std::string("\x01" "ERR:\r\n\x04"));
+  EXPECT_EQ(FormatStatusLine(kChannelError, ""), std::string("\x01"
+                                                             "ERR:\r\n\x04"));
 }
 
 TEST(StatusLine, LongLinesAndNulBytesAreWrittenWhole) {
@@ -70,8 +73,10 @@ TEST(StatusLine, LongLinesAndNulBytesAreWrittenWhole) {
   ReportLine(kChannelError, longText);
   const std::string withNul = std::string("051-COMPANY=A\0B PRODUCT=C", 25);
   ReportLine(kChannelInfo, withNul);
-  const std::string expected = "\x01" "ERR:" + longText + "\r\n\x04" + "\x01INF:" + withNul +
-                               "\r\n\x04";
+  const std::string expected =
+      "\x01"
+      "ERR:" +
+      longText + "\r\n\x04" + "\x01INF:" + withNul + "\r\n\x04";
   EXPECT_EQ(out.Bytes(), expected) << Visible(out.Bytes());
 }
 
@@ -89,7 +94,9 @@ TEST(StatusLine, WriteToAClosedPipeIsIgnored) {
   ::close(fds[0]);
   const Handle saved = WriteHandle;
   WriteHandle = fds[1];
-  EXPECT_TRUE(PipeWriteText("\x01" "EVT:044-Download successful!\r\n\x04"));
+  EXPECT_TRUE(
+      PipeWriteText("\x01"
+                    "EVT:044-Download successful!\r\n\x04"));
   ReportLine(kChannelEvent, "044-Download successful!");
   WriteHandle = saved;
   ::close(fds[1]);
@@ -113,7 +120,8 @@ TEST(ReportError, DialogUnlessNoPromptsWithAnOutputHandle) {
   SwitchBits = kSwitchNoPrompts;
   ReportError("024-EEPROM verify failure.");
   EXPECT_TRUE(windows.errorDialogs.empty());
-  EXPECT_EQ(out.Bytes(), std::string("\x01" "ERR:024-EEPROM verify failure.\r\n\x04"));
+  EXPECT_EQ(out.Bytes(), std::string("\x01"
+                                     "ERR:024-EEPROM verify failure.\r\n\x04"));
 
   // /NoPrompts with /NoInfo is not an allowed combination: its table entry is 0, so the
   // dialog shows.
@@ -133,8 +141,9 @@ TEST(ReportError, WithoutOutputHandleTheDialogAlwaysShows) {
   const Handle saved = WriteHandle;
   WriteHandle = kInvalidHandle;
   SwitchBits = kSwitchNoPrompts;
-  ReportError("005-Missing parameter required.\r\n/NoPrompts switch requires redirection to "
-              "an output file.");
+  ReportError(
+      "005-Missing parameter required.\r\n/NoPrompts switch requires redirection to "
+      "an output file.");
   WriteHandle = saved;
   SwitchBits = 0;
   ASSERT_EQ(windows.errorDialogs.size(), 1u);

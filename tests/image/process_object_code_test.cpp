@@ -3,9 +3,9 @@
 #include "image/process_object_code.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>

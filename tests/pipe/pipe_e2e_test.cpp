@@ -43,8 +43,8 @@ class PipeMode : public ::testing::Test {
 
   std::string InstallMaster(const std::string& folder) {
     const std::string master = folder + "/master";
-    std::filesystem::copy_file(std::string(DOWNLOADER_SOURCE_DIR) + "/tests/pipe/scripted_master.py",
-                               master);
+    std::filesystem::copy_file(
+        std::string(DOWNLOADER_SOURCE_DIR) + "/tests/pipe/scripted_master.py", master);
     ::chmod(master.c_str(), 0755);
     return master;
   }
@@ -82,7 +82,9 @@ class PipeMode : public ::testing::Test {
   int runs_ = 0;
 };
 
-std::string Error(const std::string& text) { return StatusLine("ERR:", text, true); }
+std::string Error(const std::string& text) {
+  return StatusLine("ERR:", text, true);
+}
 
 // Replies come back as latin-1 text; the status lines here are plain ASCII.
 
@@ -162,7 +164,9 @@ TEST_F(PipeMode, MasterThatCannotBeStarted) {
   EXPECT_EQ(r.out, Error("007-Cannot create child process.")) << Visible(r.out);
 
   // Executable, but not a program.
-  const std::string notAProgram = dir_.Write("junk", "\x7f" "garbage");
+  const std::string notAProgram = dir_.Write("junk",
+                                             "\x7f"
+                                             "garbage");
   ::chmod(notAProgram.c_str(), 0755);
   options.args = {"/Pipe", notAProgram};
   r = RunProgram(BinaryPath("downloader"), options);

@@ -46,7 +46,9 @@ class RecordingWindows : public WindowSystem {
 
  private:
   RecordingWindows(Log& log, std::optional<std::string> openFileAnswer, int informationAnswer)
-      : log_(log), openFileAnswer_(std::move(openFileAnswer)), informationAnswer_(informationAnswer) {}
+      : log_(log),
+        openFileAnswer_(std::move(openFileAnswer)),
+        informationAnswer_(informationAnswer) {}
   Log& log_;
   std::optional<std::string> openFileAnswer_;
   int informationAnswer_;

@@ -105,11 +105,21 @@ std::string Visible(std::string_view bytes) {
   std::string out;
   for (unsigned char c : bytes) {
     switch (c) {
-      case 0x01: out += "<SOH>"; break;
-      case 0x04: out += "<EOT>"; break;
-      case '\r': out += "<CR>"; break;
-      case '\n': out += "<LF>\n"; break;
-      case '\t': out += "<TAB>"; break;
+      case 0x01:
+        out += "<SOH>";
+        break;
+      case 0x04:
+        out += "<EOT>";
+        break;
+      case '\r':
+        out += "<CR>";
+        break;
+      case '\n':
+        out += "<LF>\n";
+        break;
+      case '\t':
+        out += "<TAB>";
+        break;
       default:
         if (c < 0x20 || c >= 0x7F) {
           char hex[8];

@@ -14,12 +14,12 @@ std::string BinaryPath(std::string_view name);
 
 /// How to run a program for a test.
 struct RunOptions {
-  std::vector<std::string> args;                 ///< without the program name
-  std::map<std::string, std::string> env;        ///< added to (or replacing) the environment
-  std::vector<std::string> unsetEnv;             ///< removed from the environment
-  std::optional<std::string> stdinData;          ///< fed on a pipe; else /dev/null
-  bool closeStdout = false;                      ///< start with descriptor 1 closed
-  std::chrono::milliseconds timeout{60000};      ///< killed after this
+  std::vector<std::string> args;             ///< without the program name
+  std::map<std::string, std::string> env;    ///< added to (or replacing) the environment
+  std::vector<std::string> unsetEnv;         ///< removed from the environment
+  std::optional<std::string> stdinData;      ///< fed on a pipe; else /dev/null
+  bool closeStdout = false;                  ///< start with descriptor 1 closed
+  std::chrono::milliseconds timeout{60000};  ///< killed after this
 };
 
 /// What a finished program left: exit code (-signal when killed) and both outputs.

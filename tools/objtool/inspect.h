@@ -28,8 +28,8 @@ struct LocatedImage {
 /// Finds the image in a file's bytes the way a user means it: a file that starts with the
 /// magic is an object file; otherwise a file longer than an image whose last 19,391 bytes
 /// pass the CRC is a self-contained loader; any other file is read as an object file so
-/// that its faults can be shown. Nothing (with `problem` set) for a file shorter than an image or an
-/// executable without an embedded image.
+/// that its faults can be shown. Nothing (with `problem` set) for a file shorter than an image or
+/// an executable without an embedded image.
 std::optional<LocatedImage> LocateImage(std::string_view fileBytes, std::string& problem);
 
 /// The loader's tail of a file's bytes when it passes the CRC; nothing otherwise.

@@ -30,7 +30,9 @@ void WriteDialogText(std::string_view text) {
   WriteAll(STDERR_FILENO, out);
 }
 
-bool StandardInputIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
+bool StandardInputIsTerminal() {
+  return ::isatty(STDIN_FILENO) == 1;
+}
 
 std::optional<std::string> AskOnTerminal(std::string_view question) {
   WriteAll(STDERR_FILENO, question);

@@ -12,8 +12,8 @@
 #include "serial/helpers.h"
 #include "ui/console/console_io.h"
 #include "ui/console/console_selection.h"
-#include "ui/progress_form.h"
 #include "ui/main_form.h"
+#include "ui/progress_form.h"
 #include "ui/window_system.h"
 
 namespace downloader {
@@ -28,8 +28,8 @@ class ConsoleWindowSystem final : public WindowSystem {
 
   std::optional<std::string> OpenFileDialog(const OpenFileRequest& request) override {
     if (!StandardInputIsTerminal()) return std::nullopt;
-    const auto answer = AskOnTerminal(request.title + " (in " + request.initialDirectory +
-                                      ", empty to cancel): ");
+    const auto answer =
+        AskOnTerminal(request.title + " (in " + request.initialDirectory + ", empty to cancel): ");
     if (!answer || answer->empty()) return std::nullopt;
     return *answer;
   }
