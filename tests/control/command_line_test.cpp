@@ -8,20 +8,20 @@
 #include "control/exceptions.h"
 #include "control/report.h"
 #include "serial/globals.h"
-#include "support/recording_windows.h"
+#include "support/fake_windows.h"
 #include "support/temp_dir.h"
 
 namespace downloader {
 namespace {
 
-using testing::RecordingWindows;
+using testing::InstallFakeWindows;
 using testing::TempDir;
 
 class CommandLine : public ::testing::Test {
  protected:
   void SetUp() override {
     InitSerialUnit();
-    windows_ = &RecordingWindows::Install();
+    windows_ = &InstallFakeWindows();
     savedWrite_ = WriteHandle;
     WriteHandle = 1;  // redirected
   }
@@ -50,7 +50,7 @@ class CommandLine : public ::testing::Test {
     return "<none>";
   }
 
-  RecordingWindows::Log* windows_ = nullptr;
+  testing::FakeWindowSystem* windows_ = nullptr;
   Handle savedWrite_ = kInvalidHandle;
   TempDir dir_;
 };

@@ -9,37 +9,16 @@
 #include <string>
 
 #include "control/command_line.h"
-#include "support/recording_windows.h"
+#include "support/fake_windows.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
 
 namespace downloader {
 namespace {
 
-using testing::RecordingWindows;
+using testing::InstallFakeWindows;
+using testing::StatusCapture;
 using testing::Visible;
-
-// Points WriteHandle at a fresh file for the life of the object.
-class CapturedOutput {
- public:
-  CapturedOutput() {
-    name_ = dir_.File("out");
-    fd_ = ::open(name_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    saved_ = WriteHandle;
-    WriteHandle = fd_;
-  }
-  ~CapturedOutput() {
-    WriteHandle = saved_;
-    ::close(fd_);
-  }
-  std::string Bytes() const { return testing::ReadFileBytes(name_); }
-
- private:
-  testing::TempDir dir_;
-  std::string name_;
-  int fd_ = -1;
-  Handle saved_;
-};
 
 TEST(StatusLine, SuccessLineIsThirtyTwoBytes) {
   const std::string line = FormatStatusLine(kChannelEvent, "044-Download successful!");
@@ -68,7 +47,7 @@ TEST(StatusLine, EmptyTextStillMakesALine) {
 }
 
 TEST(StatusLine, LongLinesAndNulBytesAreWrittenWhole) {
-  CapturedOutput out;
+  StatusCapture out;
   const std::string longText = "011-File not found: '" + std::string(3000, 'a') + "'.";
   ReportLine(kChannelError, longText);
   const std::string withNul = std::string("051-COMPANY=A\0B PRODUCT=C", 25);
@@ -114,8 +93,8 @@ TEST(DialogText, NumberOnItsOwnLine) {
 }
 
 TEST(ReportError, DialogUnlessNoPromptsWithAnOutputHandle) {
-  CapturedOutput out;
-  auto& windows = RecordingWindows::Install();
+  StatusCapture out;
+  auto& windows = InstallFakeWindows();
 
   SwitchBits = kSwitchNoPrompts;
   ReportError("024-EEPROM verify failure.");
@@ -137,7 +116,7 @@ TEST(ReportError, DialogUnlessNoPromptsWithAnOutputHandle) {
 }
 
 TEST(ReportError, WithoutOutputHandleTheDialogAlwaysShows) {
-  auto& windows = RecordingWindows::Install();
+  auto& windows = InstallFakeWindows();
   const Handle saved = WriteHandle;
   WriteHandle = kInvalidHandle;
   SwitchBits = kSwitchNoPrompts;

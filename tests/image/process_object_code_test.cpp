@@ -15,6 +15,7 @@
 #include "control/report.h"
 #include "image/image_file.h"
 #include "sample_images.h"
+#include "support/fake_windows.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
 #include "ui/forms.h"
@@ -25,46 +26,12 @@ namespace downloader {
 namespace {
 
 using testing::Bytes;
+using testing::FakeWindowSystem;
+using testing::InstallFakeWindows;
 using testing::SampleImage;
 using testing::StatusLine;
 using testing::TempDir;
 using testing::Visible;
-
-/// What the scripted windows were asked, and what they answer.
-struct Script {
-  std::optional<std::string> openFileAnswer;
-  int informationAnswer = kModalCancel;
-  std::vector<OpenFileRequest> openFileRequests;
-  std::vector<InformationView> informationViews;
-  std::vector<std::string> errorDialogs;
-};
-
-class ScriptedWindows final : public WindowSystem {
- public:
-  explicit ScriptedWindows(Script& script) : script_(script) {}
-  void ErrorDialog(const std::string& text) override { script_.errorDialogs.push_back(text); }
-  void MessageDialog(const std::string&) override {}
-  void MessageBox(const std::string&) override {}
-  std::optional<std::string> OpenFileDialog(const OpenFileRequest& request) override {
-    script_.openFileRequests.push_back(request);
-    return script_.openFileAnswer;
-  }
-  int ShowInformationWindow(const InformationView& view) override {
-    script_.informationViews.push_back(view);
-    return script_.informationAnswer;
-  }
-  void ShowProgressWindow(TProgressForm&) override {}
-  int ShowProgressWindowModal(TProgressForm&) override { return kModalCancel; }
-  void CloseProgressWindow(TProgressForm&) override {}
-  void RepaintProgressWindow(TProgressForm&) override {}
-  void Beep() override {}
-  void SetBusyCursor(bool) override {}
-  void BringToForeground() override {}
-  void PumpEvents() override {}
-
- private:
-  Script& script_;
-};
 
 int downloads = 0;
 void CountDownload() {
@@ -83,7 +50,7 @@ class ProcessObjectCodeTest : public ::testing::Test {
     ASSERT_FALSE(ReadImageTail("/proc/self/exe", own) == ImageRead::kRead && CrcMatches(own));
     MarkMainThread();
     CreateForms();
-    SetWindowSystem(std::make_unique<ScriptedWindows>(script_));
+    script_ = &InstallFakeWindows();
     SetDownloadHandler(CountDownload);
     downloads = 0;
     output_ = dir_.File("status");
@@ -103,26 +70,26 @@ class ProcessObjectCodeTest : public ::testing::Test {
   std::string Status() const { return testing::ReadFileBytes(output_); }
 
   TempDir dir_;
-  Script script_;
+  FakeWindowSystem* script_ = nullptr;
   std::string output_;
   std::string sampleFile_;
 };
 
 TEST_F(ProcessObjectCodeTest, InformationWindowDownloadOrCancel) {
   ObjectFileName = sampleFile_;
-  script_.informationAnswer = kModalOk;
+  script_->informationAnswer = kModalOk;
   ProcessObjectCode();
   EXPECT_EQ(
       Visible(Status()),
       Visible(StatusLine("EVT:", "101-User selected download from information dialog.", false)));
   EXPECT_EQ(downloads, 1);
-  ASSERT_EQ(script_.informationViews.size(), 1u);
-  EXPECT_EQ(script_.informationViews[0].caption, "Veltrana, Inc. - Korvanetics Loader v1.7");
-  EXPECT_EQ(script_.informationViews[0].checksum, std::to_string(DisplayChecksum(SampleImage())));
+  ASSERT_EQ(script_->informationViews.size(), 1u);
+  EXPECT_EQ(script_->informationViews[0].caption, "Veltrana, Inc. - Korvanetics Loader v1.7");
+  EXPECT_EQ(script_->informationViews[0].checksum, std::to_string(DisplayChecksum(SampleImage())));
   // The accepted image keeps its display checksum in the CRC field.
   EXPECT_EQ(ImageBuffer.Crc(), DisplayChecksum(SampleImage()));
 
-  script_.informationAnswer = kModalCancel;
+  script_->informationAnswer = kModalCancel;
   ProcessObjectCode();
   EXPECT_TRUE(
       Status().ends_with(StatusLine("EVT:", "042-User cancelled information dialog.", true)));
@@ -137,14 +104,14 @@ TEST_F(ProcessObjectCodeTest, UnattendedSwitchesDownloadAtOnce) {
   }
   EXPECT_EQ(downloads, 3);
   EXPECT_EQ(Status(), "");
-  EXPECT_TRUE(script_.informationViews.empty());
+  EXPECT_TRUE(script_->informationViews.empty());
 }
 
 TEST_F(ProcessObjectCodeTest, OpenDialogPicksOrCancels) {
   ProcessObjectCode();
   EXPECT_EQ(Status(), StatusLine("EVT:", "041-User cancelled open-file dialog.", true));
-  ASSERT_EQ(script_.openFileRequests.size(), 1u);
-  const OpenFileRequest& asked = script_.openFileRequests[0];
+  ASSERT_EQ(script_->openFileRequests.size(), 1u);
+  const OpenFileRequest& asked = script_->openFileRequests[0];
   EXPECT_EQ(asked.title, "Open Object File");
   EXPECT_EQ(asked.initialDirectory, std::filesystem::current_path().string());
   EXPECT_EQ(asked.defaultExtension, ".obj");
@@ -153,7 +120,7 @@ TEST_F(ProcessObjectCodeTest, OpenDialogPicksOrCancels) {
   // A relative pick is taken from the current directory and kept as a full name.
   const auto previous = std::filesystem::current_path();
   std::filesystem::current_path(dir_.path());
-  script_.openFileAnswer = "sample.obj";
+  script_->openFileAnswer = "sample.obj";
   RunFlags = kGetInfo;
   ProcessObjectCode();
   std::filesystem::current_path(previous);
@@ -163,10 +130,10 @@ TEST_F(ProcessObjectCodeTest, OpenDialogPicksOrCancels) {
 }
 
 TEST_F(ProcessObjectCodeTest, PickedFileThatDoesNotExistEndsSilently) {
-  script_.openFileAnswer = dir_.File("nothing.obj");
+  script_->openFileAnswer = dir_.File("nothing.obj");
   ProcessObjectCode();
   EXPECT_EQ(Status(), "");
-  EXPECT_TRUE(script_.errorDialogs.empty());
+  EXPECT_TRUE(script_->errorDialogs.empty());
 }
 
 TEST_F(ProcessObjectCodeTest, ValidationErrorsGoThroughTheErrorDialog) {
@@ -177,8 +144,8 @@ TEST_F(ProcessObjectCodeTest, ValidationErrorsGoThroughTheErrorDialog) {
   const std::string text =
       "013-Can not process object code.  File format is version 0.15.  Expected version 1.2.";
   EXPECT_EQ(Status(), StatusLine("ERR:", text, true));
-  ASSERT_EQ(script_.errorDialogs.size(), 1u);
-  EXPECT_EQ(script_.errorDialogs[0], "#013\r\n" + text.substr(4));
+  ASSERT_EQ(script_->errorDialogs.size(), 1u);
+  EXPECT_EQ(script_->errorDialogs[0], "#013\r\n" + text.substr(4));
   EXPECT_EQ(downloads, 0);
 }
 

@@ -54,23 +54,4 @@ class FakeOpener {
   std::shared_ptr<int> opens_ = std::make_shared<int>(0);
 };
 
-/// A window system that records error dialogs and shows nothing.
-class RecordingWindows : public WindowSystem {
- public:
-  std::vector<std::string> errors;
-  void ErrorDialog(const std::string& text) override { errors.push_back(text); }
-  void MessageDialog(const std::string&) override {}
-  void MessageBox(const std::string&) override {}
-  std::optional<std::string> OpenFileDialog(const OpenFileRequest&) override { return {}; }
-  int ShowInformationWindow(const InformationView&) override { return kModalCancel; }
-  void ShowProgressWindow(TProgressForm&) override {}
-  int ShowProgressWindowModal(TProgressForm&) override { return kModalCancel; }
-  void CloseProgressWindow(TProgressForm&) override {}
-  void RepaintProgressWindow(TProgressForm&) override {}
-  void Beep() override {}
-  void SetBusyCursor(bool) override {}
-  void BringToForeground() override {}
-  void PumpEvents() override {}
-};
-
 }  // namespace downloader::testing

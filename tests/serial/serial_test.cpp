@@ -21,6 +21,7 @@
 #include "serial/pool.h"
 #include "serial/port_lock.h"
 #include "support/emulator_fixture.h"
+#include "support/fake_windows.h"
 #include "ui/message_loop.h"
 
 namespace downloader {
@@ -29,8 +30,9 @@ namespace {
 using namespace std::chrono_literals;
 using testing::FakeDeviceState;
 using testing::FakeOpener;
+using testing::FakeWindowSystem;
+using testing::InstallFakeWindows;
 using testing::ModuleEmulator;
-using testing::RecordingWindows;
 using testing::ScopedEnv;
 
 using Clock = std::chrono::steady_clock;
@@ -80,14 +82,12 @@ class TSerialContract : public ::testing::Test {
   void SetUp() override {
     InitSerialUnit();
     MarkMainThread();
-    auto windows = std::make_unique<RecordingWindows>();
-    windows_ = windows.get();
-    SetWindowSystem(std::move(windows));
+    windows_ = &InstallFakeWindows();
   }
   void TearDown() override { SetWindowSystem(nullptr); }
 
   std::shared_ptr<FakeDeviceState> state_ = std::make_shared<FakeDeviceState>();
-  RecordingWindows* windows_ = nullptr;
+  FakeWindowSystem* windows_ = nullptr;
 };
 
 TEST_F(TSerialContract, OpenConfiguresDropsTheLinesAndClearsTimeouts) {
@@ -144,7 +144,7 @@ TEST_F(TSerialContract, NamesOverSixCharactersNeverReachTheSystem) {
   EXPECT_FALSE(Open(port, "COM1234", true));
   EXPECT_EQ(opener.opens(), 0);
   EXPECT_EQ(port.LastError, 0u);
-  EXPECT_TRUE(windows_->errors.empty());
+  EXPECT_TRUE(windows_->errorDialogs.empty());
   EXPECT_FALSE(Open(port, "COM99"));
   EXPECT_EQ(opener.opens(), 1);
   EXPECT_EQ(port.LastError, kErrorNotFound);
@@ -160,18 +160,18 @@ TEST_F(TSerialContract, FailedOpensGiveTheReasonOfTheirErrorCode) {
   };
   for (const auto& [error, text] : cases) {
     FakeOpener opener(state_, error);
-    windows_->errors.clear();
+    windows_->errorDialogs.clear();
     TSerial port;
     port.Reserved = true;
     EXPECT_FALSE(Open(port, "COM3", true));
     EXPECT_EQ(port.LastError, error);
     EXPECT_EQ(port.Handle, -1);
     EXPECT_FALSE(port.Reserved);
-    EXPECT_EQ(windows_->errors, std::vector<std::string>{text});
+    EXPECT_EQ(windows_->errorDialogs, std::vector<std::string>{text});
     // Without ShowErrors the same failure is silent.
-    windows_->errors.clear();
+    windows_->errorDialogs.clear();
     EXPECT_FALSE(Open(port, "COM3", false));
-    EXPECT_TRUE(windows_->errors.empty());
+    EXPECT_TRUE(windows_->errorDialogs.empty());
   }
 }
 
@@ -181,9 +181,9 @@ TEST_F(TSerialContract, UnreadableStateEndsTheOpenAndLaterConfigureAlwaysReports
   TSerial port;
   port.Reserved = true;
   EXPECT_FALSE(Open(port, "COM1", false));
-  EXPECT_TRUE(windows_->errors.empty());
+  EXPECT_TRUE(windows_->errorDialogs.empty());
   EXPECT_FALSE(Open(port, "COM1", true));
-  EXPECT_EQ(windows_->errors,
+  EXPECT_EQ(windows_->errorDialogs,
             std::vector<std::string>{"Unable to build data control block for serial port."});
   EXPECT_EQ(port.LastError, 0u);
   EXPECT_EQ(port.Handle, -1);
@@ -193,11 +193,11 @@ TEST_F(TSerialContract, UnreadableStateEndsTheOpenAndLaterConfigureAlwaysReports
 
   state_->readStateOk = true;
   ASSERT_TRUE(Open(port, "COM1", false));
-  windows_->errors.clear();
+  windows_->errorDialogs.clear();
   state_->calls.clear();
   state_->readStateOk = false;
   port.Configure("19200", "None", "7", "Off");
-  EXPECT_EQ(windows_->errors,
+  EXPECT_EQ(windows_->errorDialogs,
             std::vector<std::string>{"Unable to set configuration on serial port."});
   EXPECT_TRUE(state_->calls.empty());  // nothing changed, the lines included
   EXPECT_TRUE(port.IsOpen);

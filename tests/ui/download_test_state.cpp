@@ -20,12 +20,6 @@
 
 namespace downloader::testing {
 
-void FakeWindowSystem::RepaintProgressWindow(TProgressForm& form) {
-  ++repaints;
-  indicatorColours.push_back(form.TXStatus.FillColor);
-  if (onRepaint) onRepaint(form);
-}
-
 FakeWindowSystem& ResetDownloaderState() {
   MarkMainThread();
   InitSerialUnit();
@@ -35,9 +29,7 @@ FakeWindowSystem& ResetDownloaderState() {
   ResetDeviceNames();
   ImageBuffer = ObjectImage{};
   CreateForms();
-  auto windows = std::make_unique<FakeWindowSystem>();
-  FakeWindowSystem& installed = *windows;
-  SetWindowSystem(std::move(windows));
+  FakeWindowSystem& installed = InstallFakeWindows();
   ProcessMessages();  // nothing left over from an earlier test
   return installed;
 }
@@ -82,44 +74,6 @@ void SetTestImage(uint8_t targetDevice, const std::vector<int>& packetCounts,
       for (std::size_t i = 2; i < L::kPacketSize; ++i) packet[i] = static_cast<uint8_t>(i - 2);
     }
   }
-}
-
-StatusCapture::StatusCapture() : savedHandle_(WriteHandle) {
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "downloader-status-XXXXXX").string();
-  fd_ = ::mkstemp(pattern.data());
-  if (fd_ < 0) throw std::runtime_error("mkstemp failed");
-  name_ = pattern;
-  WriteHandle = fd_;
-}
-
-StatusCapture::~StatusCapture() {
-  WriteHandle = savedHandle_;
-  ::close(fd_);
-  ::unlink(name_.c_str());
-}
-
-std::string StatusCapture::Bytes() const {
-  return ReadFileBytes(name_);
-}
-
-std::vector<std::string> StatusCapture::Lines() const {
-  std::vector<std::string> lines;
-  const std::string bytes = Bytes();
-  std::size_t pos = 0;
-  while (pos < bytes.size()) {
-    const std::size_t end = bytes.find("\r\n", pos);
-    if (end == std::string::npos) {
-      lines.push_back("unterminated:" + bytes.substr(pos));
-      break;
-    }
-    std::size_t start = pos;
-    if (bytes[start] == '\x01') ++start;
-    lines.push_back(bytes.substr(start, end - start));
-    pos = end + 2;
-    if (pos < bytes.size() && bytes[pos] == '\x04') ++pos;
-  }
-  return lines;
 }
 
 }  // namespace downloader::testing

@@ -1,0 +1,87 @@
+#include "support/fake_windows.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+
+#include "control/report.h"
+#include "support/temp_dir.h"
+#include "ui/progress_form.h"
+
+namespace downloader::testing {
+
+void FakeWindowSystem::ErrorDialog(const std::string& text) {
+  errorDialogs.push_back(text);
+  if (onErrorDialog) onErrorDialog();
+}
+
+std::optional<std::string> FakeWindowSystem::OpenFileDialog(const OpenFileRequest& request) {
+  openFileRequests.push_back(request);
+  return openFileAnswer;
+}
+
+int FakeWindowSystem::ShowInformationWindow(const InformationView& view) {
+  informationViews.push_back(view);
+  return informationAnswer;
+}
+
+int FakeWindowSystem::ShowProgressWindowModal(TProgressForm& form) {
+  ++modalShows;
+  return answerModal ? answerModal(form) : kModalCancel;
+}
+
+void FakeWindowSystem::RepaintProgressWindow(TProgressForm& form) {
+  ++repaints;
+  indicatorColours.push_back(form.TXStatus.FillColor);
+  if (onRepaint) onRepaint(form);
+}
+
+FakeWindowSystem& InstallFakeWindows() {
+  auto windows = std::make_unique<FakeWindowSystem>();
+  FakeWindowSystem& installed = *windows;
+  SetWindowSystem(std::move(windows));
+  return installed;
+}
+
+StatusCapture::StatusCapture() : savedHandle_(WriteHandle) {
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "downloader-status-XXXXXX").string();
+  fd_ = ::mkstemp(pattern.data());
+  if (fd_ < 0) throw std::runtime_error("mkstemp failed");
+  name_ = pattern;
+  WriteHandle = fd_;
+}
+
+StatusCapture::~StatusCapture() {
+  WriteHandle = savedHandle_;
+  ::close(fd_);
+  ::unlink(name_.c_str());
+}
+
+std::string StatusCapture::Bytes() const {
+  return ReadFileBytes(name_);
+}
+
+std::vector<std::string> StatusCapture::Lines() const {
+  std::vector<std::string> lines;
+  const std::string bytes = Bytes();
+  std::size_t pos = 0;
+  while (pos < bytes.size()) {
+    const std::size_t end = bytes.find("\r\n", pos);
+    if (end == std::string::npos) {
+      lines.push_back("unterminated:" + bytes.substr(pos));
+      break;
+    }
+    std::size_t start = pos;
+    if (bytes[start] == '\x01') ++start;
+    lines.push_back(bytes.substr(start, end - start));
+    pos = end + 2;
+    if (pos < bytes.size() && bytes[pos] == '\x04') ++pos;
+  }
+  return lines;
+}
+
+}  // namespace downloader::testing
