@@ -160,6 +160,20 @@ TEST(TargetSelection, NoModuleOfTheImagesTypeNamesTheProduct) {
   EXPECT_EQ(dump.Com(1).connections, 1);
 }
 
+TEST(TargetSelection, NoModuleIsEverOfTypeOne) {
+  // Type 1 takes the place of type 2 in the probe order, so a type-2 module goes unnamed.
+  ModuleEmulator emulator({"type=2,version=1.0,com=1", "type=3,version=1.0,com=2"});
+  TempDir dir;
+  const RunResult run =
+      RunLoader(emulator, {"/NoPrompts", "/Updates", WriteImage(dir, StandardImage(1, {1}))});
+  EXPECT_STATUS(run,
+                (std::vector<std::string>{
+                    PortLine("COM1 DEVICE=none VERSION=n/a LOOPBACK=No ECHO=Yes"),
+                    PortLine("COM2 DEVICE=Korvanetics C VERSION=v1.0 LOOPBACK=No ECHO=Yes"),
+                    InvalidPort("COM3"), InvalidPort("COM4")}),
+                Error("023-No Korvanetics A found."));
+}
+
 TEST(TargetSelection, TwoModulesOfTheTypeUnderNoPromptsDownloadNothing) {
   ModuleEmulator emulator({"type=3,version=1.0,com=1", "type=3,version=1.1,com=3"});
   TempDir dir;
