@@ -17,10 +17,6 @@ using testing::TempDir;
 
 const std::string kNothingAttached = "COM2 DEVICE=none VERSION=n/a LOOPBACK=No ECHO=No";
 
-std::string InvalidPort(const std::string& port) {
-  return PortLine(port + " DEVICE=invalid port VERSION=n/a LOOPBACK=n/a ECHO=n/a");
-}
-
 // One download per device type. The default ports: the module on COM1, nothing attached
 // on COM2 (no echo), no COM3 in the port map, a module of another type on COM4.
 struct TypeCase {

@@ -63,6 +63,10 @@ std::string PortLine(std::string_view fields) {
   return StatusLine("INF:", "111-PORT=" + std::string(fields), false);
 }
 
+std::string InvalidPort(std::string_view port) {
+  return PortLine(std::string(port) + " DEVICE=invalid port VERSION=n/a LOOPBACK=n/a ECHO=n/a");
+}
+
 std::string Downloading(std::string_view port) {
   return StatusLine("EVT:", "104-Downloading to " + std::string(port) + ".", false);
 }

@@ -42,7 +42,9 @@ testing::RunResult RunLoader(const testing::ModuleEmulator& emulator,
                              std::vector<std::string> args);
 
 // Status lines, framed as the loader writes them.
-std::string PortLine(std::string_view fields);   ///< "111-PORT=" + fields
+std::string PortLine(std::string_view fields);  ///< "111-PORT=" + fields
+/// The 111 line of a port that has no entry in the port map.
+std::string InvalidPort(std::string_view port);
 std::string Downloading(std::string_view port);  ///< 104
 /// The 112 lines of one slot, one per percentage given.
 std::string Progress(int slot, std::initializer_list<int> percentages);

@@ -22,10 +22,6 @@ using testing::ModuleEmulator;
 using testing::RunResult;
 using testing::TempDir;
 
-std::string InvalidPort(const std::string& port) {
-  return PortLine(port + " DEVICE=invalid port VERSION=n/a LOOPBACK=n/a ECHO=n/a");
-}
-
 TEST(PortSelection, OnlyTheNamedPortIsProbed) {
   // Four modules of the image's type: probed together they would be duplicates.
   ModuleEmulator emulator(
@@ -197,9 +193,10 @@ TEST_F(PipeMaster, AProductNameOfItsOwnStaysInForceForLaterImages) {
   ExpectHoldsImage(dump.Com(2), standard);
 }
 
-// The largest number of sessions open at one moment, from their opening to the last bytes
-// the module heard on them: the client held the port at least that long, so no more than
-// this many ports were in use at once.
+// The largest number of sessions in use at one moment, each counted from its opening to
+// the last bytes the module heard on it. Those spans lie within the time the client held
+// the port, so a close the emulator noticed late adds nothing; a fifth probe started while
+// four others were still talking counts five.
 int MostAtOnce(const std::vector<testing::EmulatorDump::Session>& sessions) {
   std::vector<std::pair<int64_t, int>> events;
   for (const auto& s : sessions) {
