@@ -108,7 +108,8 @@ class Rfc2217Device final : public SerialDevice, private Parser::Handler {
       if (!PumpOnce(deadline)) break;
     }
     const std::size_t n = std::min(count, Queued());
-    if (n == 0 && closed_) return -1;
+    // Before any byte has come, the buffer has no storage to copy from at all.
+    if (n == 0) return closed_ ? -1 : 0;
     std::memcpy(buffer, rx_.data() + rxStart_, n);
     rxStart_ += n;
     if (rxStart_ == rx_.size()) {

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "serial/globals.h"
 #include "serial/serial.h"
@@ -177,6 +178,34 @@ TEST(EmulatorProgram, ServesOneClientAtATimeAndSurvivesVanishingOnes) {
   ASSERT_TRUE(Open(port, "COM1"));
   port.Close();
   EXPECT_EQ(emulator.Stop().Com(1).connections, 4);  // the one turned away was never served
+}
+
+TEST(EmulatorProgram, TimesEachConnectionOnOneClockForAllModules) {
+  InitSerialUnit();
+  testing::ModuleEmulator emulator({"type=3", "type=4"});
+  testing::ScopedEnv env("DOWNLOADER_PORTS", emulator.PortMapDir());
+  TSerial first, second;
+  ASSERT_TRUE(Open(first, "COM1"));
+  std::this_thread::sleep_for(100ms);
+  ASSERT_TRUE(first.WriteByte(0x41, 1000));
+  ASSERT_EQ(first.ReadByte(500), 0x41);  // so the module has heard it
+  first.Close();
+  ASSERT_TRUE(Open(second, "COM2"));
+  const auto during = emulator.Snapshot();
+  second.Close();
+  const auto dump = emulator.Stop();
+
+  ASSERT_EQ(during.Com(2).sessions.size(), 1u);
+  EXPECT_EQ(during.Com(2).sessions[0].closed, -1) << "still served";
+  ASSERT_EQ(dump.Com(1).sessions.size(), 1u);
+  ASSERT_EQ(dump.Com(2).sessions.size(), 1u);
+  const auto& a = dump.Com(1).sessions[0];
+  const auto& b = dump.Com(2).sessions[0];
+  EXPECT_GE(a.lastInput - a.opened, 100'000) << "the byte came 100 ms after the opening";
+  EXPECT_GE(a.closed, a.lastInput);
+  EXPECT_GE(b.opened, a.lastInput) << "COM2 was opened after COM1 had heard its last byte";
+  EXPECT_GE(b.closed, b.lastInput);
+  EXPECT_GE(b.lastInput, b.opened);
 }
 
 }  // namespace

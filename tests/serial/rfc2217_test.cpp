@@ -287,6 +287,19 @@ TEST_F(Rfc2217Client, GarbageFromTheServerIsBoundedAndEndOfConnectionFailsTransf
   EXPECT_LT(MsSince(start), 100);
 }
 
+TEST_F(Rfc2217Client, ReadsThatTimeOutBeforeAnyByteCameReturnNothing) {
+  // A port with nothing attached: the probe's first read on a fresh connection gets no
+  // byte, and nothing has ever been received into the buffer.
+  testing::ModuleEmulator emulator({"type=3,noecho"});
+  MapCom1(emulator.Port(1).tcpPort);
+  TSerial port;
+  ASSERT_TRUE(port.OpenPort("COM1", "9600", "None", "8", "Off", false));
+  EXPECT_EQ(port.ReadByte(40), -1);
+  EXPECT_EQ(port.ReadBlock(18, 40), 0);
+  EXPECT_EQ(port.ReadBlock(0, 0), 0);
+  EXPECT_EQ(port.ReadByte(40), -1);
+}
+
 TEST_F(Rfc2217Client, OpenFailuresKeepTheirMeaning) {
   // Nothing listens: the port does not exist.
   uint16_t closedPort = 0;

@@ -25,6 +25,11 @@ EmulatorDump ParseDump(const std::string& text) {
     module.com = m.at("com");
     module.type = m.at("type");
     module.connections = m.at("connections");
+    for (const auto& s : m.at("sessions")) {
+      module.sessions.push_back(EmulatorDump::Session{s.at("opened").get<int64_t>(),
+                                                      s.at("last_input").get<int64_t>(),
+                                                      s.at("closed").get<int64_t>()});
+    }
     module.resets = m.at("resets");
     module.controls = m.at("controls").get<std::vector<std::string>>();
     module.settings = m.at("settings").get<std::map<std::string, int>>();

@@ -29,10 +29,18 @@ struct EmulatorDump {
     std::vector<std::vector<uint8_t>> acknowledged;
     bool ended = false;
   };
+  /// One served connection, in microseconds since the emulator started (one clock for all
+  /// its modules).
+  struct Session {
+    int64_t opened = 0;
+    int64_t lastInput = 0;  ///< its last bytes from the client; `opened` when none came
+    int64_t closed = -1;    ///< -1 while still served
+  };
   struct Module {
     int com = 0;
     int type = 0;
     int connections = 0;
+    std::vector<Session> sessions;  ///< in the order served
     int resets = 0;
     /// Line changes in order: "dtr=1", "break=0", "rts=0" ...
     std::vector<std::string> controls;

@@ -5,6 +5,8 @@
 //
 // Prints "COM<n> rfc2217://127.0.0.1:<port> type=<t> version=<v>" per module, then "ready".
 // SIGTERM or SIGINT end it (writing --dump); SIGUSR1 writes --dump and prints "dumped".
+// The dump lists each module's connections ("sessions") with the times they were opened,
+// last heard from and closed, in microseconds since the program started.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -114,12 +116,14 @@ int main(int argc, char** argv) {
   if (::pipe2(stopPipe, O_CLOEXEC) != 0) return Fail("cannot create a pipe");
 
   std::vector<std::unique_ptr<emulator::ModuleServer>> servers;
+  const auto epoch = emulator::ModuleServer::Clock::now();
   for (std::size_t i = 0; i < specs.size(); ++i) {
     const int com = specs[i].com != 0 ? specs[i].com : static_cast<int>(i + 1);
     for (const auto& other : servers) {
       if (other->Com() == com) return Fail("COM" + std::to_string(com) + " given twice");
     }
-    auto server = std::make_unique<emulator::ModuleServer>(specs[i], com, byteTimeUs, stopPipe[0]);
+    auto server =
+        std::make_unique<emulator::ModuleServer>(specs[i], com, byteTimeUs, stopPipe[0], epoch);
     std::string error;
     if (!server->Listen(error)) {
       std::fprintf(stderr, "module-emulator: cannot listen on %s\n", error.c_str());

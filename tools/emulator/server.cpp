@@ -24,6 +24,7 @@ constexpr int kChatterBytes = 16;
 constexpr uint8_t kChatterByte = 0x55;
 constexpr std::size_t kMaxPaced = 64 * 1024;
 constexpr std::size_t kMaxControls = 10000;
+constexpr std::size_t kMaxSessions = 10000;
 constexpr std::size_t kMaxOut = 1 << 20;
 
 std::bitset<256> Accepted() {
@@ -80,8 +81,14 @@ struct ModuleServer::Connection : Parser::Handler {
   bool dtr = false, rts = false, brk = false;
 };
 
-ModuleServer::ModuleServer(const ModuleSpec& spec, int com, uint32_t byteTimeUs, int stopFd)
-    : spec_(spec), com_(com), byteTimeUs_(byteTimeUs), stopFd_(stopFd), model_(spec) {}
+ModuleServer::ModuleServer(const ModuleSpec& spec, int com, uint32_t byteTimeUs, int stopFd,
+                           Clock::time_point epoch)
+    : spec_(spec),
+      com_(com),
+      byteTimeUs_(byteTimeUs),
+      stopFd_(stopFd),
+      epoch_(epoch),
+      model_(spec) {}
 
 ModuleServer::~ModuleServer() {
   for (int fd : waiting_) ::close(fd);
@@ -135,6 +142,10 @@ void ModuleServer::Run() {
   }
 }
 
+int64_t ModuleServer::Now() const {
+  return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - epoch_).count();
+}
+
 void ModuleServer::NoteControl(const std::string& event) {
   controls_.push_back(event);
   if (controls_.size() > kMaxControls) controls_.pop_front();
@@ -147,6 +158,9 @@ void ModuleServer::Serve(int fd) {
   {
     std::lock_guard lock(mutex_);
     ++connections_;
+    const int64_t now = Now();
+    sessions_.push_back(Session{now, now, -1});
+    if (sessions_.size() > kMaxSessions) sessions_.pop_front();
     model_.OnConnect();
   }
   c.negotiator.Request(kDo, kOptionBinary, c.out);
@@ -203,6 +217,7 @@ void ModuleServer::Serve(int fd) {
   if (c.drop) Flush(c);
   ::close(fd);
   std::lock_guard lock(mutex_);
+  sessions_.back().closed = Now();
   model_.OnDisconnect();
 }
 
@@ -211,6 +226,10 @@ bool ModuleServer::HandleInput(Connection& c) {
   const ssize_t n = ::recv(c.fd, chunk, sizeof chunk, MSG_DONTWAIT);
   if (n < 0 && (errno == EAGAIN || errno == EINTR)) return true;
   if (n <= 0) return false;
+  {
+    std::lock_guard lock(mutex_);
+    sessions_.back().lastInput = Now();
+  }
   c.parser.Feed(chunk, static_cast<std::size_t>(n), c);
   return true;
 }
@@ -380,6 +399,11 @@ nlohmann::json ModuleServer::Dump() {
   module["version"] = VersionText(spec_);
   module["reply"] = spec_.reply;
   module["connections"] = connections_;
+  module["sessions"] = nlohmann::json::array();
+  for (const Session& s : sessions_) {
+    module["sessions"].push_back(
+        {{"opened", s.opened}, {"last_input", s.lastInput}, {"closed", s.closed}});
+  }
   module["resets"] = model_.Resets();
   module["controls"] = controls_;
   module["settings"] = settings_;

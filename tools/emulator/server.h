@@ -20,9 +20,13 @@ namespace emulator {
 /// then is turned away. Clients may vanish at any moment.
 class ModuleServer {
  public:
+  using Clock = std::chrono::steady_clock;
+
   /// `byteTimeUs`: the line's time per byte sent (0: unpaced). `stopFd` becomes readable
-  /// when the server must end.
-  ModuleServer(const ModuleSpec& spec, int com, uint32_t byteTimeUs, int stopFd);
+  /// when the server must end. The dump gives the times of its connections in microseconds
+  /// since `epoch`: one epoch for all modules of a program lets a reader line them up.
+  ModuleServer(const ModuleSpec& spec, int com, uint32_t byteTimeUs, int stopFd,
+               Clock::time_point epoch);
   ~ModuleServer();
 
   /// Binds and listens; false with `error` set when the port cannot be had.
@@ -38,8 +42,13 @@ class ModuleServer {
   nlohmann::json Dump();
 
  private:
-  using Clock = std::chrono::steady_clock;
   struct Connection;
+  /// One served client, in microseconds since the epoch.
+  struct Session {
+    int64_t opened = 0;
+    int64_t lastInput = 0;  ///< when its last bytes arrived (`opened` while none did)
+    int64_t closed = -1;    ///< -1 while it is served
+  };
 
   void Serve(int fd);
   bool HandleInput(Connection& c);
@@ -50,11 +59,13 @@ class ModuleServer {
   void MoveDueBytes(Connection& c, Clock::time_point now);
   bool Flush(Connection& c);
   void NoteControl(const std::string& event);
+  int64_t Now() const;
 
   ModuleSpec spec_;
   int com_;
   uint32_t byteTimeUs_;
   int stopFd_;
+  Clock::time_point epoch_;
   int listenFd_ = -1;
   uint16_t port_ = 0;
   std::vector<int> waiting_;  // clients that came while another was served
@@ -63,6 +74,7 @@ class ModuleServer {
   std::mutex mutex_;  // guards everything below
   ModuleModel model_;
   int connections_ = 0;
+  std::deque<Session> sessions_;
   std::deque<std::string> controls_;
   std::map<std::string, int> settings_;  // the line settings the last client asked for
 };
