@@ -5,6 +5,7 @@
 #include <deque>
 
 #include "serial/globals.h"
+#include "ui/console/console_io.h"
 #include "ui/download_test_state.h"
 #include "ui/forms.h"
 #include "ui/progress_form.h"
@@ -61,6 +62,13 @@ TEST_F(ConsoleSelectionTest, AnEmptyAnswerOrTheEndOfInputCancels) {
   EXPECT_EQ(Ask({""}), kModalCancel);
   EXPECT_EQ(Ask({"COM1"}), kModalCancel);
   EXPECT_FALSE(ProgressForm->PortStatus.HasSelection());
+}
+
+TEST(ConsoleOpenFile, TypedNameGetsTheDefaultExtension) {
+  EXPECT_EQ(WithDefaultExtension("prog", ".obj"), "prog.obj");
+  EXPECT_EQ(WithDefaultExtension("/images/v1.2/prog", ".obj"), "/images/v1.2/prog.obj");
+  EXPECT_EQ(WithDefaultExtension("prog.bin", ".obj"), "prog.bin");
+  EXPECT_EQ(WithDefaultExtension("prog.", ".obj"), "prog.");
 }
 
 }  // namespace

@@ -49,4 +49,11 @@ std::optional<std::string> AskOnTerminal(std::string_view question) {
   return line;
 }
 
+std::string WithDefaultExtension(const std::string& name, const std::string& extension) {
+  const auto slash = name.rfind('/');
+  const auto dot = name.rfind('.');
+  const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+  return hasExtension || name.empty() || name.back() == '/' ? name : name + extension;
+}
+
 }  // namespace downloader

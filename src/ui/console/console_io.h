@@ -17,4 +17,9 @@ bool StandardInputIsTerminal();
 /// nothing at end of input.
 std::optional<std::string> AskOnTerminal(std::string_view question);
 
+/// A typed file name with `extension` (".obj") added when the name has none, as an
+/// open-file dialog with a default extension does. A full stop in a folder name does not
+/// count.
+std::string WithDefaultExtension(const std::string& name, const std::string& extension);
+
 }  // namespace downloader

@@ -31,7 +31,7 @@ class ConsoleWindowSystem final : public WindowSystem {
     const auto answer =
         AskOnTerminal(request.title + " (in " + request.initialDirectory + ", empty to cancel): ");
     if (!answer || answer->empty()) return std::nullopt;
-    return *answer;
+    return WithDefaultExtension(*answer, request.defaultExtension);
   }
 
   int ShowInformationWindow(const InformationView& view) override {
