@@ -189,6 +189,8 @@ int TProgressForm::Open(bool clearRows, const std::string& message) {
   FormShow();
   Showing = true;
   result = Windows().ShowProgressWindowModal(*this);
+  // Ending the modal dialog, by Download or the close box, closes the window.
+  FormClose();
   Showing = false;
   return result == kModalDownload ? kModalDownload : kModalCancel;
 }

@@ -205,9 +205,14 @@ TEST_F(ProgressFormTest, SelectionModeLayoutAndFirstMarkedRowOnTop) {
     EXPECT_EQ(shown.Height, 93 + 137 + 15 + 25 + 37);
     return 77;  // anything but Download counts as closed
   };
+  const auto start = std::chrono::steady_clock::now();
+  const int repaints = windows->repaints;
   EXPECT_EQ(form->Open(false, "Choose."), 2);
   EXPECT_TRUE(inspected);
   EXPECT_FALSE(form->Showing);
+  // Closing the dialog repaints it and holds it for 100 ms, as every close does.
+  EXPECT_EQ(windows->repaints, repaints + 1);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
 }
 
 TEST_F(ProgressFormTest, OnlyMarkedRowsCanBeChosen) {
