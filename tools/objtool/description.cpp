@@ -156,7 +156,8 @@ ImageDescription ParseDescription(std::string_view text,
   json root;
   try {
     root = json::parse(text);
-  } catch (const json::parse_error& error) {
+  } catch (const json::exception& error) {
+    // Not only syntax errors: a number too large for a double is out_of_range.
     throw ImageBuildError(std::string("not valid JSON: ") + error.what());
   }
   if (!root.is_object()) throw ImageBuildError("the description must be a JSON object");
