@@ -79,7 +79,12 @@ std::vector<uint8_t> SlotBytes(const json& slot, const std::string& field,
   const std::filesystem::path name = baseDirectory / slot.at("file").get<std::string>();
   std::ifstream in(name, std::ios::binary);
   if (!in) Fail(field + ".file", "cannot read " + name.string());
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  try {
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  } catch (const std::ios_base::failure&) {
+    // The stream buffer throws on a failed read, such as a read of a folder.
+    Fail(field + ".file", "cannot read " + name.string());
+  }
   if (in.bad()) Fail(field + ".file", "cannot read " + name.string());
   if (bytes.size() % image_layout::kPacketSize != 0) {
     Fail(field + ".file", name.string() + " has " + std::to_string(bytes.size()) +
