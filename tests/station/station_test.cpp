@@ -226,7 +226,7 @@ Round SampleRound() {
 TEST(Table, OneRowPerPortFittedToTheTerminal) {
   const Round round = SampleRound();
   const std::vector<std::string> expected = {
-      "Round 2: Korvanetics C, checksum 25049, /lab/pump.obj                                      ",
+      "Round 2: Korvanetics C, checksum 25049, pump.obj                                           ",
       "PORT   MODULE         VERSION  SLOT PROGRESS             RESULT                            ",
       "COM1   Korvanetics C  v1.1        2 [############] 100%  044-Download successful!          ",
       "COM2   Korvanetics C  v1.0        0 [######------]  50%  writing                           ",

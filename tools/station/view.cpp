@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
 namespace downloader::station {
 
@@ -118,10 +119,11 @@ const char* ResultColour(const PortRow& row) {
   return nullptr;
 }
 
+// The title names the image's file alone: the report and the plain lines give its path.
 std::string Title(const Round& round) {
   return "Round " + std::to_string(round.number) + ": " + DisplayText(round.image.product) +
          ", checksum " + std::to_string(round.image.checksum) + ", " +
-         DisplayText(round.image.file);
+         DisplayText(std::filesystem::path(round.image.file).filename().string());
 }
 
 }  // namespace
@@ -186,7 +188,7 @@ std::vector<std::string> RenderTable(const Round& round, const TableStyle& style
       std::snprintf(percent, sizeof percent, "%3d%%", std::clamp(row.percent, 0, 999));
       progress = std::string(slot) + " [" +
                  Paint(std::string(static_cast<std::size_t>(filled), '#'),
-                       row.outcome == Outcome::kFailed ? kRed : kCyan, c) +
+                       row.outcome == Outcome::kRunning ? kCyan : ResultColour(row), c) +
                  std::string(static_cast<std::size_t>(kBarCells - filled), '-') + "] " + percent;
     } else {
       progress = std::string(static_cast<std::size_t>(4 + 1 + kBarCells + 2 + 1 + 4), ' ');
