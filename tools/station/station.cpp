@@ -68,6 +68,7 @@ class Station {
   bool Prepare();
   std::optional<ImageInfo> ReadImage();
   void RunRound(Round& round);
+  Clock::time_point EndBy(const Round& round, const Loader& loader) const;
   void Handle(Round& round, Loader& loader, const HostEvent& event);
   void Interrupt(Round& round, const HostEvent& event);
   void EndLoader(Round& round, Loader& loader, const std::string& how);
@@ -217,13 +218,7 @@ void Station::RunRound(Round& round) {
   while (running()) {
     Clock::time_point deadline = Clock::time_point::max();
     for (const Loader& loader : loaders_) {
-      if (loader.ended || loader.killed) continue;
-      const bool finalSeen = round.rows[loader.row].final.has_value();
-      deadline = std::min(deadline,
-                          interruptSignal_ != 0
-                              ? stopDeadline_
-                              : loader.lastHeard + (finalSeen ? Clock::duration(kEndGrace)
-                                                              : Clock::duration(options_.timeout)));
+      if (!loader.ended && !loader.killed) deadline = std::min(deadline, EndBy(round, loader));
     }
     if (live_ && dirty) deadline = std::min(deadline, lastDraw_ + kRedrawPeriod);
     for (const HostEvent& event : host_.Wait(deadline, false)) {
@@ -238,22 +233,13 @@ void Station::RunRound(Round& round) {
     }
     const Clock::time_point now = host_.Now();
     for (Loader& loader : loaders_) {
-      if (loader.ended || loader.killed) continue;
+      if (loader.ended || loader.killed || now < EndBy(round, loader)) continue;
+      host_.Kill(loader.id);
+      loader.killed = true;
       PortRow& row = round.rows[loader.row];
-      if (interruptSignal_ != 0) {
-        if (now >= stopDeadline_) {
-          host_.Kill(loader.id);
-          loader.killed = true;
-        }
-      } else if (now - loader.lastHeard >=
-                 (row.final ? Clock::duration(kEndGrace) : Clock::duration(options_.timeout))) {
-        host_.Kill(loader.id);
-        loader.killed = true;
-        if (!row.final) {
-          row.failure = "killed after " + std::to_string(options_.timeout.count()) +
-                        " s without a status line";
-        }
-        dirty = true;
+      if (interruptSignal_ == 0 && !row.final) {
+        row.failure =
+            "killed after " + std::to_string(options_.timeout.count()) + " s without a status line";
       }
     }
     if (live_ && dirty && now - lastDraw_ >= kRedrawPeriod) {
@@ -273,6 +259,14 @@ void Station::RunRound(Round& round) {
   } else {
     Say(RoundEndLine(round, elapsed));
   }
+}
+
+// When a loader still running is killed: a bound after the last bytes it wrote (a short
+// one once its final line came), or at the end of the grace after a stop.
+Clock::time_point Station::EndBy(const Round& round, const Loader& loader) const {
+  if (interruptSignal_ != 0) return stopDeadline_;
+  if (round.rows[loader.row].final) return loader.lastHeard + kEndGrace;
+  return loader.lastHeard + options_.timeout;
 }
 
 void Station::Handle(Round& round, Loader& loader, const HostEvent& event) {

@@ -199,8 +199,9 @@ std::vector<std::string> RenderTable(const Round& round, const TableStyle& style
     lines.push_back(line);
   }
   const Counts counts = round.Count();
-  lines.push_back(Fit(std::to_string(counts.ports) + " ports: " + CountsText(counts) + ", " +
-                          Seconds(elapsed) + (round.interrupted ? ", stopped" : ""),
+  lines.push_back(Fit(std::to_string(counts.ports) + (counts.ports == 1 ? " port: " : " ports: ") +
+                          CountsText(counts) + ", " + Seconds(elapsed) +
+                          (round.interrupted ? ", stopped" : ""),
                       width));
   return lines;
 }
