@@ -54,7 +54,7 @@ bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-TEST(Station, EightModulesAtOnce) {
+TEST(StationRun, EightModulesAtOnce) {
   std::vector<std::string> modules;
   for (int com = 1; com <= 8; ++com)
     modules.push_back("type=3,version=1.1,com=" + std::to_string(com));
@@ -83,7 +83,7 @@ TEST(Station, EightModulesAtOnce) {
   for (int com = 1; com <= 8; ++com) ExpectHoldsImage(dump.Com(com), image);
 }
 
-TEST(Station, EveryOutcomeInItsOwnRow) {
+TEST(StationRun, EveryOutcomeInItsOwnRow) {
   ModuleEmulator emulator({"type=3,version=1.1,com=1", "type=2,version=1.0,com=2",
                            "type=3,version=1.2,com=3", "type=3,version=1.1,status=2@1:2,com=4",
                            "type=3,noecho,com=5", "type=3,version=1.1,com=6"});
@@ -123,7 +123,7 @@ TEST(Station, EveryOutcomeInItsOwnRow) {
   EXPECT_TRUE(Contains(skip.out, "round 1: 1 succeeded, 0 failed, 1 empty in ")) << skip.out;
 }
 
-TEST(Station, RepeatsARoundForEveryLineOnStandardInput) {
+TEST(StationRun, RepeatsARoundForEveryLineOnStandardInput) {
   ModuleEmulator emulator({"type=4,version=1.0,com=2", "type=4,version=1.1,com=7"});
   TempDir dir;
   const ImageDescription image = StandardImage(4, {4});
@@ -176,7 +176,7 @@ std::unique_ptr<ChildProcess> StationDownloading(const ModuleEmulator& emulator,
   return station;
 }
 
-TEST(Station, ALoaderKilledMidDownloadFailsItsPortAlone) {
+TEST(StationRun, ALoaderKilledMidDownloadFailsItsPortAlone) {
   // COM2 answers each packet 20 ms late: its download takes about 2 s.
   ModuleEmulator emulator({"type=3,version=1.1,com=1", "type=3,version=1.1,statusdelay=20,com=2",
                            "type=3,version=1.1,com=3"});
@@ -200,7 +200,7 @@ TEST(Station, ALoaderKilledMidDownloadFailsItsPortAlone) {
   ExpectHoldsImage(dump.Com(3), image);
 }
 
-TEST(Station, ControlCStopsEveryLoaderAndWritesTheReport) {
+TEST(StationRun, ControlCStopsEveryLoaderAndWritesTheReport) {
   ModuleEmulator emulator(
       {"type=3,version=1.1,statusdelay=20,com=1", "type=3,version=1.1,statusdelay=20,com=2"});
   TempDir dir;
@@ -223,7 +223,7 @@ TEST(Station, ControlCStopsEveryLoaderAndWritesTheReport) {
   }
 }
 
-TEST(Station, RefusesBadInputBeforeFlashingAnything) {
+TEST(StationRun, RefusesBadInputBeforeFlashingAnything) {
   ModuleEmulator emulator({"type=3,version=1.1,com=1"});
   TempDir dir;
   const std::string good = WriteImage(dir, StandardImage(3, {1}));

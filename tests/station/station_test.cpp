@@ -26,7 +26,7 @@ using testing::StatusLine;
 
 // --- Status lines ------------------------------------------------------------------------
 
-TEST(StatusLineReader, CutsTheOutputIntoLinesWhateverThePieces) {
+TEST(StationLines, CutsTheOutputIntoLinesWhateverThePieces) {
   const std::string multiLine = "005-Missing parameter required.\r\n/Updates switch requires";
   const std::string output = "noise" + StatusLine("INF:", "111-PORT=COM2 DEVICE=none", false) +
                              StatusLine("INF:", "112-SLOT=0 PROGRESS=50%", false) +
@@ -69,7 +69,7 @@ TEST(StatusLineReader, CutsTheOutputIntoLinesWhateverThePieces) {
 
 // --- Ports -------------------------------------------------------------------------------
 
-TEST(Ports, ListsRangesAndTheirMistakes) {
+TEST(StationPorts, ListsRangesAndTheirMistakes) {
   std::string error;
   EXPECT_EQ(ParsePortList("COM1,com3-COM5, COM12-13", error),
             (std::vector<int>{1, 3, 4, 5, 12, 13}));
@@ -87,7 +87,7 @@ TEST(Ports, ListsRangesAndTheirMistakes) {
   }
 }
 
-TEST(Ports, ThePortMapsEntriesAreReadNotTheirDevices) {
+TEST(StationPorts, ThePortMapsEntriesAreReadNotTheirDevices) {
   testing::TempDir dir;
   const std::filesystem::path map = dir.path() / "ports";
   std::filesystem::create_directory(map);
@@ -107,7 +107,7 @@ TEST(Ports, ThePortMapsEntriesAreReadNotTheirDevices) {
 
 // --- Options -----------------------------------------------------------------------------
 
-TEST(Options, ReadsEveryOptionAndRefusesMistakes) {
+TEST(StationCommandLine, ReadsEveryOptionAndRefusesMistakes) {
   std::string error;
   const auto options =
       ParseStationOptions({"--ports=COM2-COM3", "image.obj", "--report", "r.json", "--repeat",
@@ -141,7 +141,7 @@ station::StatusLine Line(const std::string& prefix, const std::string& text, boo
   return {prefix, text, MessageNumber(text), final};
 }
 
-TEST(Rows, FollowTheLoadersLines) {
+TEST(StationRows, FollowTheLoadersLines) {
   ImageInfo image;
   ASSERT_TRUE(ParseInformationLine(
       "051-COMPANY=Veltrana PRODUCT=Pump X FIRMWARE=fw 2 CHECKSUM=25049 COMPILEDATE=Thursday",
@@ -223,7 +223,7 @@ Round SampleRound() {
   return round;
 }
 
-TEST(Table, OneRowPerPortFittedToTheTerminal) {
+TEST(StationTable, OneRowPerPortFittedToTheTerminal) {
   const Round round = SampleRound();
   const std::vector<std::string> expected = {
       "Round 2: Korvanetics C, checksum 25049, pump.obj                                           ",
@@ -258,11 +258,11 @@ TEST(Table, OneRowPerPortFittedToTheTerminal) {
   EXPECT_EQ(EventLine(round.rows[2], Change::kFound), "COM3: found none");
 }
 
-TEST(Table, TextsFromTheLoaderCannotDriveTheTerminal) {
+TEST(StationTable, TextsFromTheLoaderCannotDriveTheTerminal) {
   EXPECT_EQ(DisplayText("Pump\x1b[2J\r\nX\x9b\xc3\xa9\xc2\x9b\xe2\x82"), "Pump?[2J X?\xc3\xa9????");
 }
 
-TEST(Report, EveryPortOfEveryRound) {
+TEST(StationReport, EveryPortOfEveryRound) {
   Round round = SampleRound();
   round.rows[0].messages = {"a note"};
   round.rows[2].End({}, "", true);  // skipped as empty this time
@@ -409,7 +409,7 @@ std::string Downloads(int com) {
 }
 const std::string kSuccess = StatusLine("EVT:", "044-Download successful!", true);
 
-TEST(Rounds, ASilentLoaderIsKilledAndTheOthersFinish) {
+TEST(StationRounds, ASilentLoaderIsKilledAndTheOthersFinish) {
   ScriptedHost host;
   host.scripts[1] = {{100ms, Downloads(1)}, {20s, kSuccess}};
   host.scripts[2] = {{100ms, Downloads(2)}};  // then nothing more, ever
@@ -438,7 +438,7 @@ TEST(Rounds, ASilentLoaderIsKilledAndTheOthersFinish) {
   EXPECT_EQ(report["rounds"][0]["ports"][1]["failure"], "killed after 30 s without a status line");
 }
 
-TEST(Rounds, ControlCStopsEveryLoaderAndKeepsWhatFinished) {
+TEST(StationRounds, ControlCStopsEveryLoaderAndKeepsWhatFinished) {
   ScriptedHost host;
   host.scripts[1] = {{10ms, Downloads(1)}, {20ms, kSuccess}};
   host.scripts[2] = {{10ms, Downloads(2)}, {20s, kSuccess}};
@@ -464,7 +464,7 @@ TEST(Rounds, ControlCStopsEveryLoaderAndKeepsWhatFinished) {
   EXPECT_EQ(terminal.out.find("waiting for a line"), std::string::npos);
 }
 
-TEST(Rounds, AnImageTheLoaderRefusesEndsTheStationBeforeAnyDownload) {
+TEST(StationRounds, AnImageTheLoaderRefusesEndsTheStationBeforeAnyDownload) {
   ScriptedHost host;
   host.getInfo =
       StatusLine("ERR:", "012-Checksum Error.  Data is corrupt in file \"x.obj\".", true);
