@@ -24,6 +24,8 @@ constexpr auto kEndGrace = 5s;
 /// After the operator's stop, a loader has this long to end before it is killed.
 constexpr auto kStopGrace = 2s;
 constexpr int kSignalExitBase = 128;
+/// A line of a loader's standard error is kept up to this many bytes.
+constexpr std::size_t kMaxMessageBytes = 4096;
 
 std::string Message(const std::string& text) {
   return "downloader-station: " + text + "\n";
@@ -291,6 +293,10 @@ void Station::Handle(Round& round, Loader& loader, const HostEvent& event) {
         if (line.empty()) continue;
         if (!live_) Say(MessageLine(row, line));
         row.AddMessage(std::move(line));
+      }
+      if (loader.diagnostic.size() > kMaxMessageBytes) {
+        row.AddMessage(loader.diagnostic.substr(0, kMaxMessageBytes));
+        loader.diagnostic.clear();
       }
       break;
     }
