@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QLibraryInfo>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "ui/forms.h"
@@ -22,12 +23,19 @@ std::string Environment(const char* name) {
   return value != nullptr ? value : "";
 }
 
-bool XDisplayAnswers() {
-  xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-  const bool answers = xcb_connection_has_error(connection) == 0;
-  xcb_disconnect(connection);
-  return answers;
-}
+// A connection to the X display named by DISPLAY, kept while Qt makes its own: an X
+// server whose last client leaves resets itself and refuses connections for a moment.
+class XConnection {
+ public:
+  XConnection() : connection_(xcb_connect(nullptr, nullptr)) {}
+  ~XConnection() { xcb_disconnect(connection_); }
+  XConnection(const XConnection&) = delete;
+  XConnection& operator=(const XConnection&) = delete;
+  bool Answers() const { return xcb_connection_has_error(connection_) == 0; }
+
+ private:
+  xcb_connection_t* connection_;
+};
 
 bool WaylandPluginInstalled() {
   const QDir platforms(QLibraryInfo::path(QLibraryInfo::PluginsPath) + "/platforms");
@@ -36,15 +44,14 @@ bool WaylandPluginInstalled() {
 
 // The Qt platform for the named display: empty to leave the choice to Qt, because the
 // user named one in QT_QPA_PLATFORM. False with `why` set when no display answers.
-bool ChoosePlatform(std::string& platform, std::string& why) {
+bool ChoosePlatform(const XConnection* x, std::string& platform, std::string& why) {
   if (!Environment("QT_QPA_PLATFORM").empty()) return true;
-  const std::string x = Environment("DISPLAY");
-  if (!x.empty()) {
-    if (XDisplayAnswers()) {
+  if (x != nullptr) {
+    if (x->Answers()) {
       platform = "xcb";
       return true;
     }
-    why = "cannot connect to the X display " + x;
+    why = "cannot connect to the X display " + Environment("DISPLAY");
   }
   if (!Environment("WAYLAND_DISPLAY").empty()) {
     if (WaylandPluginInstalled()) {
@@ -69,8 +76,10 @@ extern "C" __attribute__((visibility("default"))) downloader::WindowSystem* Down
     return nullptr;
   }
   if (QApplication::instance() == nullptr) {
+    const bool named = !qtui::Environment("DISPLAY").empty();
+    const std::unique_ptr<qtui::XConnection> x(named ? new qtui::XConnection : nullptr);
     std::string platform;
-    if (!qtui::ChoosePlatform(platform, *why)) return nullptr;
+    if (!qtui::ChoosePlatform(x.get(), platform, *why)) return nullptr;
     // Qt keeps argc and argv for the life of the application, which is the process's.
     static std::string chosen = platform;
     static int argc = 1;
