@@ -32,29 +32,6 @@ struct GridTextMeasure {
   int operator()(std::string_view text) const { return metrics.horizontalAdvance(ToQt(text)); }
 };
 
-// TShape: a circle in its fill colour with a black outline.
-class IndicatorShape : public QWidget {
- public:
-  using QWidget::QWidget;
-  void SetFill(const QColor& fill) {
-    if (fill == fill_) return;
-    fill_ = fill;
-    update();
-  }
-
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(Qt::black, 1));
-    painter.setBrush(fill_);
-    painter.drawEllipse(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
-  }
-
- private:
-  QColor fill_;
-};
-
 // The warning picture: a yellow triangle with a black exclamation mark, on a transparent
 // background, drawn for its 32 x 32 box.
 class WarningPicture : public QWidget {
@@ -94,13 +71,38 @@ void Place(QWidget* widget, const TControl& control) {
 }
 
 void SetText(QLabel* label, const std::string& text, bool bold) {
-  QFont font = label->font();
-  font.setBold(bold);
-  label->setFont(font);
+  if (label->font().bold() != bold) {
+    QFont font = label->font();
+    font.setBold(bold);
+    label->setFont(font);
+  }
   label->setText(ToQt(text));
 }
 
 }  // namespace
+
+// TShape: a circle in its fill colour with a black outline.
+class IndicatorShape : public QWidget {
+ public:
+  using QWidget::QWidget;
+  void SetFill(const QColor& fill) {
+    if (fill == fill_) return;
+    fill_ = fill;
+    update();
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(Qt::black, 1));
+    painter.setBrush(fill_);
+    painter.drawEllipse(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+  }
+
+ private:
+  QColor fill_;
+};
 
 bool InstallGridMeasure(TProgressForm& form) {
   if (form.MeasureText.target<GridTextMeasure>() != nullptr) return false;
@@ -310,7 +312,7 @@ void ProgressWindow::Sync() {
     bar->setFormat(QString::number(gauge.PercentDone()) + "%");
   }
 
-  static_cast<IndicatorShape*>(txStatus_)->SetFill(Rgb(form.TXStatus.FillColor));
+  txStatus_->SetFill(Rgb(form.TXStatus.FillColor));
   Place(txStatus_, form.TXStatus);
   QStringList lines;
   for (const std::string& line : form.EMessage.Lines) lines << ToQt(line);

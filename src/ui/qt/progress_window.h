@@ -15,6 +15,7 @@ class TProgressForm;
 
 namespace downloader::qtui {
 
+class IndicatorShape;
 class ProgressWindow;
 
 /// Gives `form` the grid font's text widths, unless it has them already; true when it did.
@@ -82,7 +83,7 @@ class ProgressWindow : public QDialog {
   QLabel* downloadStatusText_;
   std::array<QLabel*, 8> progNames_;
   std::array<QProgressBar*, 8> progressBars_;
-  QWidget* txStatus_;
+  IndicatorShape* txStatus_;
   QLabel* message_;
   QWidget* warningImage_;
   QPushButton* downloadButton_;
