@@ -1,7 +1,7 @@
 // The window system a loader run starts with: the console forms until a window is first
 // needed, then the window module's, when a display exists.
 
-#include <unistd.h>
+#include <cstdio>
 
 #include "ui/window_module.h"
 
@@ -14,10 +14,8 @@ namespace {
 WindowSystem* moduleWindows = nullptr;
 
 void WriteError(const std::string& line) {
-  const std::string text = "downloader: " + line + "\n";
-  if (::write(STDERR_FILENO, text.data(), text.size()) < 0) {
-    // Nothing more to do when standard error is gone.
-  }
+  std::fputs(("downloader: " + line + "\n").c_str(), stderr);
+  std::fflush(stderr);
 }
 
 class DisplayWindowSystem final : public WindowSystem {
