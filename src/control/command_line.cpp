@@ -1,12 +1,11 @@
 #include "control/command_line.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 
 #include "control/exceptions.h"
 #include "control/program_file.h"
 #include "control/report.h"
+#include "platform/file_names.h"
 #include "serial/globals.h"
 #include "serial/helpers.h"
 #include "ui/window_system.h"
@@ -40,13 +39,6 @@ int SwitchIndex(std::string_view word) {
 // by a second "/" further on.
 bool IsSwitch(const std::string& argument) {
   return argument[0] == '/' && argument.find('/', 1) == std::string::npos;
-}
-
-bool HasExtension(const std::string& name) {
-  const auto separator = name.find_last_of('/');
-  const auto dot = name.rfind('.');
-  if (dot == std::string::npos) return false;
-  return separator == std::string::npos || dot > separator;
 }
 
 void ParseSwitch(const std::string& argument) {
@@ -86,11 +78,6 @@ void ParseFileName(const std::string& argument) {
 }
 
 }  // namespace
-
-bool FileExists(const std::string& name) {
-  struct stat info {};
-  return !name.empty() && ::stat(name.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
-}
 
 void LoadCommandLine(int argc, const char* const* argv) {
   ArgumentList.clear();

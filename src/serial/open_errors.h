@@ -13,7 +13,7 @@ namespace downloader {
 uint32_t OpenErrorCode(int err);
 
 /// The hint line for a device this user may not open: the group to join when the device
-/// belongs to one (e.g. dialout).
+/// belongs to one (e.g. dialout). POSIX only.
 std::string PermissionHint(const std::string& device, const std::string& comName);
 
 /// The hint line for a port that another process holds; `holder` 0 when not known.
@@ -21,7 +21,7 @@ std::string BusyHint(const std::string& port, const std::string& comName, pid_t 
                      const std::string& procRoot = "/proc");
 
 /// The first process other than this one with `device` open, searched under `procRoot`; 0
-/// when none is found (or the search is not allowed).
+/// when none is found (or the search is not allowed). POSIX only.
 pid_t FindDeviceHolder(const std::string& device, const std::string& procRoot = "/proc");
 
 }  // namespace downloader

@@ -1,27 +1,28 @@
 #include "serial/port_map.h"
 
-#include <libserialport.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <system_error>
+
+#include "platform/file_names.h"
 
 namespace downloader {
 
 namespace {
 
-std::optional<std::string> Env(const char* name) {
-  const char* value = std::getenv(name);
-  if (value == nullptr) return std::nullopt;
-  return std::string(value);
-}
+namespace fs = std::filesystem;
 
 bool IsDirectory(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  std::error_code error;
+  return fs::is_directory(PathOf(path), error);
+}
+
+// What the entry itself is, a symbolic link not followed; not_found when there is none.
+fs::file_type EntryType(const std::string& path) {
+  std::error_code error;
+  return fs::symlink_status(PathOf(path), error).type();
 }
 
 std::string BaseName(const std::string& path) {
@@ -30,11 +31,9 @@ std::string BaseName(const std::string& path) {
 }
 
 std::string RealPathOr(const std::string& path) {
-  char* real = ::realpath(path.c_str(), nullptr);
-  if (real == nullptr) return path;
-  std::string resolved(real);
-  ::free(real);
-  return resolved;
+  std::error_code error;
+  const fs::path real = fs::canonical(PathOf(path), error);
+  return error ? path : NameOf(real);
 }
 
 // "COM<n>" with n a decimal number from 1; 0 otherwise.
@@ -50,7 +49,7 @@ int ComNumber(const std::string& name) {
 
 // The first line of an entry file, at most 4 KiB of it, without trailing spaces and CR.
 std::string FirstLine(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(PathOf(path), std::ios::binary);
   std::string buffer(4096, '\0');
   in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
   buffer.resize(static_cast<std::size_t>(in.gcount()));
@@ -66,15 +65,14 @@ std::string FirstLine(const std::string& path) {
 
 PortTarget FromEntry(const std::string& entry) {
   PortTarget target;
-  struct stat st {};
-  if (::lstat(entry.c_str(), &st) != 0) return target;
-  if (S_ISLNK(st.st_mode)) {
+  const fs::file_type type = EntryType(entry);
+  if (type == fs::file_type::symlink) {
     target.kind = PortTarget::Kind::kLocal;
     // A dangling link keeps its own name, so the open fails as a missing port.
     target.device = RealPathOr(entry);
     return target;
   }
-  if (!S_ISREG(st.st_mode)) return target;
+  if (type != fs::file_type::regular) return target;
   const std::string line = FirstLine(entry);
   if (line.empty() || line == "none") {
     target.kind = PortTarget::Kind::kHidden;
@@ -137,26 +135,6 @@ std::vector<std::string> CountedPorts(std::vector<std::string> ports,
   return ports;
 }
 
-PortMapEnvironment SystemPortMapEnvironment() {
-  PortMapEnvironment env;
-  env.downloaderPorts = Env("DOWNLOADER_PORTS");
-  env.xdgConfigHome = Env("XDG_CONFIG_HOME");
-  env.home = Env("HOME");
-  env.enumeratePorts = [] {
-    std::vector<std::string> names;
-    sp_port** list = nullptr;
-    if (sp_list_ports(&list) == SP_OK) {
-      for (sp_port** p = list; *p != nullptr; ++p) names.emplace_back(sp_get_port_name(*p));
-      sp_free_port_list(list);
-    }
-    return names;
-  };
-  std::ifstream active("/sys/class/tty/console/active");
-  std::string word;
-  while (active >> word) env.consoleNames.push_back(word);
-  return env;
-}
-
 std::optional<std::string> PortMapDirectory(const PortMapEnvironment& env) {
   if (env.downloaderPorts) return *env.downloaderPorts;
   std::string user;
@@ -175,11 +153,19 @@ PortTarget ResolvePort(const std::string& comName, const PortMapEnvironment& env
   if (number == 0) return {};
   if (const auto dir = PortMapDirectory(env); dir && !dir->empty()) {
     const std::string entry = *dir + "/" + comName;
-    struct stat st {};
-    if (::lstat(entry.c_str(), &st) == 0) return FromEntry(entry);
+    const fs::file_type type = EntryType(entry);
+    if (type != fs::file_type::not_found && type != fs::file_type::none) return FromEntry(entry);
   }
   // A map named by $DOWNLOADER_PORTS is complete: nothing outside it is ever touched.
-  if (env.downloaderPorts || !env.enumeratePorts) return {};
+  if (env.downloaderPorts) return {};
+  if (env.namedSystemPorts) {
+    // The system names its ports itself; its device namespace reaches COM10 and above too.
+    PortTarget target;
+    target.kind = PortTarget::Kind::kLocal;
+    target.device = "\\\\.\\" + comName;
+    return target;
+  }
+  if (!env.enumeratePorts) return {};
   const auto ports = CountedPorts(env.enumeratePorts(), env.consoleNames);
   if (static_cast<std::size_t>(number) > ports.size()) return {};
   PortTarget target;
