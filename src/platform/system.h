@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,11 @@ namespace downloader {
 /// The full name (UTF-8) of the running program's own file; empty when the system cannot
 /// tell. POSIX: /proc/self/exe resolved; Windows: GetModuleFileNameW.
 std::string RunningProgramPath();
+
+/// The file `name` in the folder `directory` (both UTF-8). POSIX: directory/name. Windows:
+/// the \\?\ form of the full name, the one form in which COM1..COM9, AUX, NUL and the
+/// other names reserved for devices name a file, not the device.
+std::filesystem::path FileInFolder(const std::string& directory, const std::string& name);
 
 /// The process's arguments as UTF-8 texts, the program name first. POSIX: `argv` as given;
 /// Windows: the wide command line, since `argv` holds it in the ANSI code page.

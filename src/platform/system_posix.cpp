@@ -29,6 +29,10 @@ std::string RunningProgramPath() {
   }
 }
 
+std::filesystem::path FileInFolder(const std::string& directory, const std::string& name) {
+  return std::filesystem::path(directory) / name;
+}
+
 std::vector<std::string> ProgramArguments(int argc, const char* const* argv) {
   return std::vector<std::string>(argv, argv + argc);
 }

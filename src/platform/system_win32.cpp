@@ -1,5 +1,7 @@
-#include <shellapi.h>
+// windows.h first: shellapi.h builds on it.
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include "platform/system.h"
 #include "platform/wide_text.h"
@@ -36,6 +38,32 @@ HANDLE Native(std::intptr_t handle) {
 
 std::string RunningProgramPath() {
   return Utf8FromWide(ModuleFileName());
+}
+
+std::filesystem::path FileInFolder(const std::string& directory, const std::string& name) {
+  // The folder's full name first: the \\?\ form takes a name as it is, unresolved.
+  const std::wstring folder = WideFromUtf8(directory.empty() ? "." : directory);
+  std::wstring full(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n =
+        ::GetFullPathNameW(folder.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (n == 0) return std::filesystem::path(folder) / WideFromUtf8(name);
+    if (n < full.size()) {
+      full.resize(n);
+      break;
+    }
+    full.resize(n);
+  }
+  if (!full.empty() && full.back() != L'\\') full += L'\\';
+  std::wstring literal;
+  if (full.rfind(L"\\\\?\\", 0) == 0) {
+    literal = full;
+  } else if (full.rfind(L"\\\\", 0) == 0) {
+    literal = L"\\\\?\\UNC\\" + full.substr(2);  // \\server\share
+  } else {
+    literal = L"\\\\?\\" + full;
+  }
+  return std::filesystem::path(literal + WideFromUtf8(name));
 }
 
 std::vector<std::string> ProgramArguments(int argc, const char* const* argv) {

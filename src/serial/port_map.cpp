@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "platform/file_names.h"
+#include "platform/system.h"
 
 namespace downloader {
 
@@ -20,9 +21,9 @@ bool IsDirectory(const std::string& path) {
 }
 
 // What the entry itself is, a symbolic link not followed; not_found when there is none.
-fs::file_type EntryType(const std::string& path) {
+fs::file_type EntryType(const fs::path& path) {
   std::error_code error;
-  return fs::symlink_status(PathOf(path), error).type();
+  return fs::symlink_status(path, error).type();
 }
 
 std::string BaseName(const std::string& path) {
@@ -48,8 +49,8 @@ int ComNumber(const std::string& name) {
 }
 
 // The first line of an entry file, at most 4 KiB of it, without trailing spaces and CR.
-std::string FirstLine(const std::string& path) {
-  std::ifstream in(PathOf(path), std::ios::binary);
+std::string FirstLine(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
   std::string buffer(4096, '\0');
   in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
   buffer.resize(static_cast<std::size_t>(in.gcount()));
@@ -63,13 +64,13 @@ std::string FirstLine(const std::string& path) {
   return line.substr(start);
 }
 
-PortTarget FromEntry(const std::string& entry) {
+PortTarget FromEntry(const fs::path& entry) {
   PortTarget target;
   const fs::file_type type = EntryType(entry);
   if (type == fs::file_type::symlink) {
     target.kind = PortTarget::Kind::kLocal;
     // A dangling link keeps its own name, so the open fails as a missing port.
-    target.device = RealPathOr(entry);
+    target.device = RealPathOr(NameOf(entry));
     return target;
   }
   if (type != fs::file_type::regular) return target;
@@ -152,7 +153,8 @@ PortTarget ResolvePort(const std::string& comName, const PortMapEnvironment& env
   const int number = ComNumber(comName);
   if (number == 0) return {};
   if (const auto dir = PortMapDirectory(env); dir && !dir->empty()) {
-    const std::string entry = *dir + "/" + comName;
+    // A file, never the device that Windows reserves the name COM1..COM9 for.
+    const fs::path entry = FileInFolder(*dir, comName);
     const fs::file_type type = EntryType(entry);
     if (type != fs::file_type::not_found && type != fs::file_type::none) return FromEntry(entry);
   }
