@@ -11,10 +11,11 @@ namespace downloader {
 namespace {
 
 std::intptr_t OpenForReading(const std::wstring& path) {
-  // Others may go on reading, writing or renaming the file while it is read here.
-  const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Others may go on reading, writing or renaming the file while it is read here. A folder
+  // opens too (as on POSIX) and fails at the first read.
+  const HANDLE file = ::CreateFileW(
+      path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   return file == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<std::intptr_t>(file);
 }
 
