@@ -65,7 +65,7 @@ std::string CommandLineErrorText(const Exception& error) {
 }
 
 int RunDownloader(int argc, const char* const* argv, const StandardDescriptors& standard) {
-  PrepareStandardHandles();
+  PrepareProcess();
   MarkMainThread();
 
   InitSerialUnit();

@@ -8,10 +8,11 @@ namespace downloader {
 
 /// The standard handles of the process and transfers on any Handle, per platform.
 
-/// Prepares the process for its status channel: on POSIX a write to a pipe whose reader
-/// has gone fails instead of ending the process (SIGPIPE ignored); on Windows the C
-/// runtime's standard streams are switched to binary, so that no line end is translated.
-void PrepareStandardHandles();
+/// Prepares the process at start-up. POSIX: a write to a pipe whose reader has gone fails
+/// instead of ending the process (SIGPIPE ignored). Windows: the C runtime's standard
+/// streams are switched to binary, so that no line end is translated, and the system's
+/// timer runs at 1 ms, so that short waits (Delay) end on time.
+void PrepareProcess();
 
 /// The process's standard input, output and error; kInvalidHandle when it has none.
 Handle StandardInput();

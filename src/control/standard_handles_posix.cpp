@@ -21,7 +21,7 @@ StandardDescriptors SecureStandardDescriptors() {
   return standard;
 }
 
-void PrepareStandardHandles() {
+void PrepareProcess() {
   ::signal(SIGPIPE, SIG_IGN);
 }
 

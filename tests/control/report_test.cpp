@@ -65,7 +65,7 @@ TEST(StatusLine, NoOutputHandleLosesTheLineQuietly) {
 }
 
 TEST(StatusLine, WriteToAClosedPipeIsIgnored) {
-  PrepareStandardHandles();  // as the driver does: no signal for a reader that has gone
+  PrepareProcess();  // as the driver does: no signal for a reader that has gone
   testing::TestPipe pipe = testing::CreateTestPipe();
   ASSERT_NE(pipe.read, kInvalidHandle);
   testing::CloseTestHandle(pipe.read);

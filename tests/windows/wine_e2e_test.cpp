@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "e2e/loader_run.h"
@@ -155,8 +156,10 @@ TEST_F(UnderWine, DownloadsAndTheirFailuresGiveTheLinuxLoadersBytes) {
   }
 }
 
-TEST_F(UnderWine, APortHeldByAnotherProgramIsInUse) {
+TEST_F(UnderWine, APortHeldByAnotherProgramIsInUseALocalPortThatIsNotThereIsInvalid) {
   ModuleEmulator emulator({"type=3,version=1.0,com=1", "type=3,version=1.1,com=2"});
+  // A local port that does not exist: through the Win32 serial backend on Windows.
+  std::ofstream(emulator.PortMapDir() + "/COM3") << "COM300\n";
   TempDir dir;
   const std::string file = WriteImage(dir, StandardImage(3, {2}));
   // Each loader meets a holder of its own platform: on Windows the lock is a named object.
@@ -182,6 +185,7 @@ TEST_F(UnderWine, APortHeldByAnotherProgramIsInUse) {
   }
   ExpectSameRun(windows, linux, "044-Download successful!");
   EXPECT_NE(linux.out.find("COM2 DEVICE=can't open port; in use"), std::string::npos);
+  EXPECT_NE(linux.out.find(InvalidPort("COM3")), std::string::npos);
   EXPECT_NE(windows.err.find("is in use by another program"), std::string::npos) << windows.err;
 }
 
