@@ -1,6 +1,7 @@
 #include "control/command_line.h"
 
 #include <algorithm>
+#include <filesystem>
 
 #include "control/exceptions.h"
 #include "control/program_file.h"
@@ -16,6 +17,8 @@ std::vector<std::string> ArgumentList;
 uint8_t SwitchBits = 0;
 uint16_t RunFlags = 0;
 std::string ObjectFileName;
+std::string ObjectFileTypedName;
+std::string StartDirectory;
 
 namespace {
 
@@ -70,10 +73,24 @@ void ParseFileName(const std::string& argument) {
     throw EDuplicateFileName(argument);
   }
   SwitchBits = static_cast<uint8_t>(SwitchBits | kSwitchFile);
-  ObjectFileName = argument;
-  if (!FileExists(ObjectFileName) && !HasExtension(argument)) {
-    ObjectFileName += (FlagTable[SwitchBits & 0x7F] & kPipe) != 0 ? ".exe" : ".obj";
+  std::string extended = argument;
+  if (!HasExtension(argument)) {
+    extended += (FlagTable[SwitchBits & 0x7F] & kPipe) != 0 ? ".exe" : ".obj";
   }
+  // Installed in a system folder, the loader's own folder is seldom where the user keeps
+  // the file: a name typed on its own command line is looked up where the user stands
+  // first. A master program's command lines keep the loader's folder alone.
+  if (!PipeMode && !StartDirectory.empty() && PathOf(argument).is_relative()) {
+    for (const std::string& name : {argument, extended}) {
+      const std::string full = NameOf(PathOf(StartDirectory) / PathOf(name));
+      if (FileExists(full)) {
+        ObjectFileName = full;
+        ObjectFileTypedName = name;
+        return;
+      }
+    }
+  }
+  ObjectFileName = FileExists(argument) ? argument : extended;
   if (!FileExists(ObjectFileName)) throw EFileNotFound("'" + ObjectFileName + "'.");
 }
 
@@ -84,9 +101,14 @@ void LoadCommandLine(int argc, const char* const* argv) {
   for (int i = 1; i < argc; ++i) ArgumentList.emplace_back(argv[i]);
 }
 
+std::string ShownObjectFileName() {
+  return ObjectFileTypedName.empty() ? ObjectFileName : ObjectFileTypedName;
+}
+
 void ParseArguments() {
   SelectedPort = "AUTO";
   ObjectFileName.clear();
+  ObjectFileTypedName.clear();
   SwitchBits = 0;
   RunFlags = 0;
   if (ArgumentList.empty()) return;

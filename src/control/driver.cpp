@@ -74,6 +74,8 @@ int RunDownloader(int argc, const char* const* argv, const StandardDescriptors& 
   SetDownloadHandler(DownloadToDevice);
 
   try {
+    std::error_code noDirectory;
+    StartDirectory = NameOf(std::filesystem::current_path(noDirectory));
     const std::string directory = ProgramDirectory();
     std::error_code failed;
     // On failure the loader works on from the directory it was started in.

@@ -5,10 +5,12 @@
 
 #include "control/driver.h"
 #include "platform/system.h"
+#include "ui/window_module.h"
 
 int main(int argc, char** argv) {
   const auto standard = downloader::SecureStandardDescriptors();
   try {
+    downloader::SetWindowSystem(downloader::MakeDisplayWindowSystem());
     // The arguments as UTF-8, whatever the platform handed over.
     const std::vector<std::string> arguments = downloader::ProgramArguments(argc, argv);
     std::vector<const char*> pointers;

@@ -59,6 +59,32 @@ uint32_t OpenErrorCode(int err) {
   }
 }
 
+std::string PermissionHintText(const std::string& label, const std::string& group,
+                               GroupStanding standing) {
+  const std::string line = "downloader: no permission to open " + label + "; ";
+  switch (standing) {
+    case GroupStanding::kNotMember:
+      return line + "join its group " + group + ": sudo usermod -aG " + group +
+             " $USER, then log in again";
+    case GroupStanding::kJoinedLater:
+      return line + "you joined its group " + group +
+             " after this login session began: log in again (or run: newgrp " + group + ")";
+    case GroupStanding::kHasGroup:
+      return line + "its group " + group +
+             " may not read and write it; ask for read and write access to it";
+    case GroupStanding::kNoGroup:
+      break;
+  }
+  return line + "ask for read and write access to it";
+}
+
+std::string LockFileHint(const std::string& lockFile, const std::string& port,
+                         const std::string& comName) {
+  return "downloader: cannot take the lock file " + lockFile + " of " + Label(port, comName) +
+         ": it belongs to another user and names no running program; remove it: sudo rm " +
+         lockFile;
+}
+
 std::string BusyHint(const std::string& port, const std::string& comName, pid_t holder,
                      const std::string& procRoot) {
   std::string line = "downloader: " + Label(port, comName) + " is in use by ";

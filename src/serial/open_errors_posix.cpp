@@ -1,8 +1,11 @@
 #include <dirent.h>
 #include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -16,6 +19,13 @@ std::string Label(const std::string& port, const std::string& comName) {
   return comName.empty() ? port : port + " (" + comName + ")";
 }
 
+bool IsMember(const group& entry, const char* user) {
+  for (char** member = entry.gr_mem; member != nullptr && *member != nullptr; ++member) {
+    if (std::strcmp(*member, user) == 0) return true;
+  }
+  return false;
+}
+
 bool AllDigits(const char* s) {
   if (*s == '\0') return false;
   for (; *s; ++s) {
@@ -27,19 +37,36 @@ bool AllDigits(const char* s) {
 }  // namespace
 
 std::string PermissionHint(const std::string& device, const std::string& comName) {
-  std::string line = "downloader: no permission to open " + Label(device, comName);
   struct stat st {};
-  if (::stat(device.c_str(), &st) == 0 && st.st_gid != 0) {
-    group entry{};
-    group* found = nullptr;
-    std::vector<char> buffer(16384);
-    if (::getgrgid_r(st.st_gid, &entry, buffer.data(), buffer.size(), &found) == 0 && found) {
-      const std::string name = found->gr_name;
-      return line + "; join its group " + name + ": sudo usermod -aG " + name +
-             " $USER, then log in again";
+  if (::stat(device.c_str(), &st) != 0) {
+    return "downloader: no permission to reach " + Label(device, comName) +
+           "; a folder on its path is closed to this user";
+  }
+  std::string name;
+  GroupStanding standing = GroupStanding::kNoGroup;
+  group entry{};
+  group* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (st.st_gid != 0 &&
+      ::getgrgid_r(st.st_gid, &entry, buffer.data(), buffer.size(), &found) == 0 && found) {
+    name = found->gr_name;
+    std::vector<gid_t> groups(static_cast<std::size_t>(std::max(::getgroups(0, nullptr), 0)));
+    groups.resize(static_cast<std::size_t>(
+        std::max(::getgroups(static_cast<int>(groups.size()), groups.data()), 0)));
+    passwd user{};
+    passwd* me = nullptr;
+    std::vector<char> userBuffer(16384);
+    ::getpwuid_r(::getuid(), &user, userBuffer.data(), userBuffer.size(), &me);
+    if (::getegid() == st.st_gid ||
+        std::find(groups.begin(), groups.end(), st.st_gid) != groups.end()) {
+      standing = GroupStanding::kHasGroup;
+    } else if (me != nullptr && (me->pw_gid == st.st_gid || IsMember(*found, me->pw_name))) {
+      standing = GroupStanding::kJoinedLater;
+    } else {
+      standing = GroupStanding::kNotMember;
     }
   }
-  return line + "; ask for read and write access to it";
+  return PermissionHintText(Label(device, comName), name, standing);
 }
 
 pid_t FindDeviceHolder(const std::string& device, const std::string& procRoot) {

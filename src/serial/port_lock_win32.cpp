@@ -51,6 +51,7 @@ std::optional<PortLock> PortLock::Acquire(const std::string& target, Refusal& re
                                           const std::string& directory) {
   refusal = {};
   const std::string name = MutexName(directory.empty() ? LockDirectory() : directory, target);
+  refusal.path = name;
   // Creating the named object is atomic: of two processes at the same moment, one creates
   // it and the other finds it. Another user's object may not even be opened by us; either
   // way somebody holds the lock (whose PID the object does not tell).

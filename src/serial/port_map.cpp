@@ -1,6 +1,7 @@
 #include "serial/port_map.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -8,6 +9,7 @@
 
 #include "platform/file_names.h"
 #include "platform/system.h"
+#include "serial/hints.h"
 
 namespace downloader {
 
@@ -74,6 +76,14 @@ PortTarget FromEntry(const fs::path& entry) {
     return target;
   }
   if (type != fs::file_type::regular) return target;
+  errno = 0;
+  if (!std::ifstream(entry, std::ios::binary) && errno == EACCES) {
+    // Read as empty, it would hide the port without a word.
+    const std::string name = NameOf(entry);
+    WriteHint("downloader: no permission to read the port map entry " + name +
+              "; make it readable: chmod a+r " + name);
+    return target;
+  }
   const std::string line = FirstLine(entry);
   if (line.empty() || line == "none") {
     target.kind = PortTarget::Kind::kHidden;
