@@ -1,6 +1,8 @@
 #include <windows.h>
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 #include "control/command_line.h"
 #include "control/exceptions.h"
@@ -40,7 +42,7 @@ bool CreateMaster(const std::wstring& program, HANDLE input, HANDLE output, HAND
                   HANDLE* inherited, DWORD inheritedCount, PROCESS_INFORMATION& process) {
   SIZE_T size = 0;
   ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-  std::string storage(size, '\0');
+  std::vector<std::max_align_t> storage(size / sizeof(std::max_align_t) + 1);
   auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage.data());
   if (!::InitializeProcThreadAttributeList(attributes, 1, 0, &size)) return false;
   bool started = false;

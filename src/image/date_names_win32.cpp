@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <iterator>
 #include <string>
 
 #include "image/date_text.h"

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <cerrno>
+#include <iterator>
 
 #include "platform/wide_text.h"
 #include "serial/port_lock.h"

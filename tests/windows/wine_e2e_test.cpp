@@ -6,13 +6,20 @@
 // A Linux program run by the Windows build's CTest, which names the Windows programs'
 // folder (DOWNLOADER_WINDOWS_BIN) and how to run them (WINE_RUN, WINE_RUN_PREFIX).
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "e2e/loader_run.h"
@@ -248,6 +255,115 @@ TEST_F(UnderWine, PipeModeServesAWindowsMasterProgram) {
   const std::string notAProgram = dir.Write("notes.exe", "not a program");
   ExpectSameRun(RunWindows({"/Pipe", WindowsPath(notAProgram)}, nullptr),
                 RunLinux({"/Pipe", notAProgram}), "007-Cannot create child process.");
+}
+
+// com<n> of the Wine prefix as a new pseudo-terminal while the object lives. wine-run
+// starts no program while a com link exists, so its lock is held all that time (programs
+// started meanwhile wait); then the place gets its directory back.
+class PseudoTerminalPort {
+ public:
+  PseudoTerminalPort(const std::string& prefix, int com)
+      : link_(prefix + "/dosdevices/com" + std::to_string(com)) {
+    lock_ = ::open((prefix + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (lock_ < 0 || ::flock(lock_, LOCK_EX) != 0) return;
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return;
+    const std::string device = ::ptsname(master_);
+    // Raw, and kept open here, so no byte waits for a line end or is lost meanwhile.
+    slave_ = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios raw{};
+    if (slave_ < 0 || ::tcgetattr(slave_, &raw) != 0) return;
+    ::cfmakeraw(&raw);
+    ::tcsetattr(slave_, TCSANOW, &raw);
+    std::error_code error;
+    std::filesystem::remove_all(link_, error);
+    std::filesystem::create_symlink(device, link_, error);
+    linked_ = !error;
+  }
+  ~PseudoTerminalPort() {
+    std::error_code error;
+    std::filesystem::remove(link_, error);
+    std::filesystem::create_directory(link_, error);
+    std::ofstream(link_ + "/no-device");
+    for (int fd : {slave_, master_, lock_}) {
+      if (fd >= 0) ::close(fd);
+    }
+  }
+
+  bool Linked() const { return linked_; }
+
+  /// What the program wrote to the port, until `wanted` is in it or 5 s have passed.
+  std::string ReadUntil(std::string_view wanted) const {
+    std::string got;
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (got.find(wanted) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+      pollfd ready{master_, POLLIN, 0};
+      if (::poll(&ready, 1, 100) <= 0) continue;
+      char buffer[64];
+      const ssize_t n = ::read(master_, buffer, sizeof buffer);
+      if (n > 0) got.append(buffer, static_cast<std::size_t>(n));
+    }
+    return got;
+  }
+  bool Send(std::string_view bytes) const {
+    return ::write(master_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+  }
+
+ private:
+  std::string link_;
+  int lock_ = -1;
+  int master_ = -1;
+  int slave_ = -1;
+  bool linked_ = false;
+};
+
+// One number of a probe line "NAME A B".
+long Field(const std::string& line, int index) {
+  std::istringstream words(line);
+  std::string word;
+  for (int i = 0; i <= index; ++i) words >> word;
+  return std::strtol(word.c_str(), nullptr, 10);
+}
+
+TEST_F(UnderWine, TheWin32SerialBackendOnAPseudoTerminal) {
+  // What Wine can show of a real COM port: opening, the lock, the settings, per-transfer
+  // timeouts, transfers and the drain (DTR, RTS and BREAK it refuses on a pseudo-terminal).
+  ASSERT_NE(RunWindows({}, nullptr, "serial_probe.exe").out.find("ready"), std::string::npos);
+  TempDir map;
+  map.Write("COM1", "COM50\n");
+  PseudoTerminalPort port(Setting("WINE_RUN_PREFIX"), 50);
+  ASSERT_TRUE(port.Linked());
+  testing::ChildProcess probe("/usr/lib/wine/wine64", {WindowsProgram("serial_probe.exe"), "steps"},
+                              {{"WINEPREFIX", Setting("WINE_RUN_PREFIX")},
+                               {"WINEDEBUG", "-all"},
+                               {"DOWNLOADER_PORTS", WindowsPath(map.path())}});
+  const auto next = [&probe] {
+    std::string line = probe.ReadLine(20s).value_or("(nothing)");
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+  };
+  EXPECT_EQ(next(), "open 0");
+  EXPECT_EQ(next(), "second 5") << "the port's lock";
+  EXPECT_EQ(next(), "configure 1");
+  const std::string atOnce = next();
+  EXPECT_EQ(atOnce.rfind("read0 0 ", 0), 0u) << atOnce;
+  EXPECT_LT(Field(atOnce, 2), 100) << "a read of timeout 0 returns at once";
+  const std::string waited = next();
+  EXPECT_EQ(waited.rfind("read200 0 ", 0), 0u) << waited;
+  EXPECT_GE(Field(waited, 2), 195) << "it waits its timeout";
+  EXPECT_NE(port.ReadUntil("hello").find("hello"), std::string::npos);
+  ASSERT_TRUE(port.Send("abcd"));
+  EXPECT_EQ(next(), "write 1");
+  EXPECT_EQ(next(), "read3 3 abc");
+  const std::string shortRead = next();
+  EXPECT_EQ(shortRead.rfind("short 1 ", 0), 0u) << "what came, when the timeout ended";
+  EXPECT_GE(Field(shortRead, 2), 295) << shortRead;
+  ASSERT_TRUE(port.Send("0123456789"));
+  probe.Write("go\n");
+  EXPECT_EQ(next(), "drain 10");
+  EXPECT_EQ(next().rfind("lines ", 0), 0u);
+  EXPECT_EQ(next(), "done");
+  EXPECT_EQ(probe.Wait(20s), 0);
 }
 
 }  // namespace
