@@ -1,4 +1,4 @@
-#include "serial/serial_device_libserialport.h"
+#include "serial/serial_device_local.h"
 
 #include <libserialport.h>
 #include <stdlib.h>
