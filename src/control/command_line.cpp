@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "control/exceptions.h"
 #include "control/program_file.h"
@@ -17,6 +18,8 @@ std::vector<std::string> ArgumentList;
 uint8_t SwitchBits = 0;
 uint16_t RunFlags = 0;
 std::string ObjectFileName;
+std::string ObjectFileTypedName;
+std::string StartDirectory;
 
 namespace {
 
@@ -78,10 +81,24 @@ void ParseFileName(const std::string& argument) {
     throw EDuplicateFileName(argument);
   }
   SwitchBits = static_cast<uint8_t>(SwitchBits | kSwitchFile);
-  ObjectFileName = argument;
-  if (!FileExists(ObjectFileName) && !HasExtension(argument)) {
-    ObjectFileName += (FlagTable[SwitchBits & 0x7F] & kPipe) != 0 ? ".exe" : ".obj";
+  std::string extended = argument;
+  if (!HasExtension(argument)) {
+    extended += (FlagTable[SwitchBits & 0x7F] & kPipe) != 0 ? ".exe" : ".obj";
   }
+  // Installed in a system folder, the loader's own folder is seldom where the user keeps
+  // the file: a name typed on its own command line is looked up where the user stands
+  // first. A master program's command lines keep the loader's folder alone.
+  if (!PipeMode && !StartDirectory.empty() && std::filesystem::path(argument).is_relative()) {
+    for (const std::string& name : {argument, extended}) {
+      const std::string full = (std::filesystem::path(StartDirectory) / name).string();
+      if (FileExists(full)) {
+        ObjectFileName = full;
+        ObjectFileTypedName = name;
+        return;
+      }
+    }
+  }
+  ObjectFileName = FileExists(argument) ? argument : extended;
   if (!FileExists(ObjectFileName)) throw EFileNotFound("'" + ObjectFileName + "'.");
 }
 
@@ -97,9 +114,14 @@ void LoadCommandLine(int argc, const char* const* argv) {
   for (int i = 1; i < argc; ++i) ArgumentList.emplace_back(argv[i]);
 }
 
+std::string ShownObjectFileName() {
+  return ObjectFileTypedName.empty() ? ObjectFileName : ObjectFileTypedName;
+}
+
 void ParseArguments() {
   SelectedPort = "AUTO";
   ObjectFileName.clear();
+  ObjectFileTypedName.clear();
   SwitchBits = 0;
   RunFlags = 0;
   if (ArgumentList.empty()) return;

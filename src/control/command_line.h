@@ -71,14 +71,26 @@ extern std::vector<std::string> ArgumentList;
 extern uint8_t SwitchBits;
 /// FlagTable[SwitchBits] once the whole command line was accepted, else 0.
 extern uint16_t RunFlags;
-/// The file named on the command line (default extension added), or empty.
+/// The file named on the command line (default extension added), or empty; made absolute
+/// when a name on the loader's own command line was found in StartDirectory.
 extern std::string ObjectFileName;
+/// When ObjectFileName was made absolute: the name as typed, default extension added.
+/// Empty otherwise.
+extern std::string ObjectFileTypedName;
+/// The directory the loader was started in, read before the driver makes the loader's own
+/// folder current; empty when unknown. A relative name on the loader's own command line is
+/// looked up there first, then (as in pipe mode) in the current directory.
+extern std::string StartDirectory;
+
+/// The object file's name as messages show it: as typed, default extension added.
+std::string ShownObjectFileName();
 
 /// ArgumentList := the process parameters 1..argc-1.
 void LoadCommandLine(int argc, const char* const* argv);
 
 /// Turns ArgumentList into SelectedPort, ObjectFileName, SwitchBits, RunFlags, and may add
-/// a port to PortList. Throws the command-line exceptions; /? and /Help outside pipe mode
+/// a port to PortList. Outside pipe mode, a relative file name found in StartDirectory
+/// becomes absolute there. Throws the command-line exceptions; /? and /Help outside pipe mode
 /// show the help and throw EHelp. Empty arguments are skipped. An argument that begins
 /// with "/" is a switch unless another "/" follows: then it is an absolute file name.
 void ParseArguments();

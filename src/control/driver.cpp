@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include "control/command_line.h"
 #include "control/pipe.h"
 #include "control/program_file.h"
@@ -85,6 +86,8 @@ int RunDownloader(int argc, const char* const* argv, const StandardDescriptors& 
   SetDownloadHandler(DownloadToDevice);
 
   try {
+    std::error_code noDirectory;
+    StartDirectory = std::filesystem::current_path(noDirectory).string();
     const std::string directory = ProgramDirectory();
     if (!directory.empty() && ::chdir(directory.c_str()) != 0) {
       // The loader works on from the directory it was started in.

@@ -49,7 +49,7 @@ void ProcessImage() {
   }
   const ImageFault fault = CheckImage(ImageBuffer);
   if (fault != ImageFault::kNone) {
-    ReportError(FaultMessage(fault, ImageBuffer, ObjectFileName));
+    ReportError(FaultMessage(fault, ImageBuffer, ShownObjectFileName()));
     return;
   }
   ImageBuffer.SetCrc(DisplayChecksum(ImageBuffer));

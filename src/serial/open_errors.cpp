@@ -2,10 +2,13 @@
 
 #include <dirent.h>
 #include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -22,6 +25,13 @@ HintSink sink;
 
 std::string Label(const std::string& port, const std::string& comName) {
   return comName.empty() ? port : port + " (" + comName + ")";
+}
+
+bool IsMember(const group& entry, const char* user) {
+  for (char** member = entry.gr_mem; member != nullptr && *member != nullptr; ++member) {
+    if (std::strcmp(*member, user) == 0) return true;
+  }
+  return false;
 }
 
 bool AllDigits(const char* s) {
@@ -73,19 +83,62 @@ uint32_t OpenErrorCode(int err) {
 }
 
 std::string PermissionHint(const std::string& device, const std::string& comName) {
-  std::string line = "downloader: no permission to open " + Label(device, comName);
   struct stat st {};
-  if (::stat(device.c_str(), &st) == 0 && st.st_gid != 0) {
-    group entry{};
-    group* found = nullptr;
-    std::vector<char> buffer(16384);
-    if (::getgrgid_r(st.st_gid, &entry, buffer.data(), buffer.size(), &found) == 0 && found) {
-      const std::string name = found->gr_name;
-      return line + "; join its group " + name + ": sudo usermod -aG " + name +
-             " $USER, then log in again";
+  if (::stat(device.c_str(), &st) != 0) {
+    return "downloader: no permission to reach " + Label(device, comName) +
+           "; a folder on its path is closed to this user";
+  }
+  std::string name;
+  GroupStanding standing = GroupStanding::kNoGroup;
+  group entry{};
+  group* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (st.st_gid != 0 &&
+      ::getgrgid_r(st.st_gid, &entry, buffer.data(), buffer.size(), &found) == 0 && found) {
+    name = found->gr_name;
+    std::vector<gid_t> groups(static_cast<std::size_t>(std::max(::getgroups(0, nullptr), 0)));
+    groups.resize(static_cast<std::size_t>(
+        std::max(::getgroups(static_cast<int>(groups.size()), groups.data()), 0)));
+    passwd user{};
+    passwd* me = nullptr;
+    std::vector<char> userBuffer(16384);
+    ::getpwuid_r(::getuid(), &user, userBuffer.data(), userBuffer.size(), &me);
+    if (::getegid() == st.st_gid ||
+        std::find(groups.begin(), groups.end(), st.st_gid) != groups.end()) {
+      standing = GroupStanding::kHasGroup;
+    } else if (me != nullptr && (me->pw_gid == st.st_gid || IsMember(*found, me->pw_name))) {
+      standing = GroupStanding::kJoinedLater;
+    } else {
+      standing = GroupStanding::kNotMember;
     }
   }
-  return line + "; ask for read and write access to it";
+  return PermissionHintText(Label(device, comName), name, standing);
+}
+
+std::string PermissionHintText(const std::string& label, const std::string& group,
+                               GroupStanding standing) {
+  const std::string line = "downloader: no permission to open " + label + "; ";
+  switch (standing) {
+    case GroupStanding::kNotMember:
+      return line + "join its group " + group + ": sudo usermod -aG " + group +
+             " $USER, then log in again";
+    case GroupStanding::kJoinedLater:
+      return line + "you joined its group " + group +
+             " after this login session began: log in again (or run: newgrp " + group + ")";
+    case GroupStanding::kHasGroup:
+      return line + "its group " + group +
+             " may not read and write it; ask for read and write access to it";
+    case GroupStanding::kNoGroup:
+      break;
+  }
+  return line + "ask for read and write access to it";
+}
+
+std::string LockFileHint(const std::string& lockFile, const std::string& port,
+                         const std::string& comName) {
+  return "downloader: cannot take the lock file " + lockFile + " of " + Label(port, comName) +
+         ": it belongs to another user and names no running program; remove it: sudo rm " +
+         lockFile;
 }
 
 pid_t FindDeviceHolder(const std::string& device, const std::string& procRoot) {

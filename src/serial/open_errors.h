@@ -12,9 +12,26 @@ namespace downloader {
 /// in use, the errno itself otherwise.
 uint32_t OpenErrorCode(int err);
 
+/// Where this process stands with the group that owns a device.
+enum class GroupStanding {
+  kNoGroup,      ///< root's group, or one the system cannot name: no group to join
+  kNotMember,    ///< the user is not in the group
+  kJoinedLater,  ///< the user is in the group, but this login session began before
+  kHasGroup,     ///< the process has the group: the device's mode denies it
+};
+
 /// The hint line for a device this user may not open: the group to join when the device
-/// belongs to one (e.g. dialout).
+/// belongs to one (e.g. dialout) and the command for it, or what else to do.
 std::string PermissionHint(const std::string& device, const std::string& comName);
+
+/// PermissionHint's text for `label` ("/dev/ttyUSB0 (COM1)") and the device's `group`.
+std::string PermissionHintText(const std::string& label, const std::string& group,
+                               GroupStanding standing);
+
+/// The hint line for a lock file of `port` that this user may not take: it belongs to
+/// another user and names no running process.
+std::string LockFileHint(const std::string& lockFile, const std::string& port,
+                         const std::string& comName);
 
 /// The hint line for a port that another process holds; `holder` 0 when not known.
 std::string BusyHint(const std::string& port, const std::string& comName, pid_t holder,

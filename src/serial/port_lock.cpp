@@ -96,12 +96,25 @@ std::optional<PortLock> PortLock::Acquire(const std::string& target, Refusal& re
                                           const std::string& directory) {
   refusal = {};
   const std::string path = (directory.empty() ? LockDirectory() : directory) + "/LCK.." + target;
+  refusal.path = path;
   // A few rounds at most: a round is repeated only when the file was replaced or removed
   // between our open and our flock.
   for (int round = 0; round < 8; ++round) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
       refusal.error = errno;
+      if (errno == EACCES || errno == EPERM) {
+        // Another user's lock file: in use while the process it names runs.
+        const int reader = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (reader >= 0) {
+          const pid_t pid = ReadLockPid(reader);
+          ::close(reader);
+          if (ProcessRuns(pid)) {
+            refusal.error = EBUSY;
+            refusal.holder = pid;
+          }
+        }
+      }
       return std::nullopt;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {

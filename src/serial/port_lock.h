@@ -27,10 +27,12 @@ class PortLock {
   struct Refusal {
     int error = 0;     ///< errno of the failure; EBUSY when another process holds it
     pid_t holder = 0;  ///< the holder's PID when the lock file names a living process
+    std::string path;  ///< the lock file
   };
 
   /// Takes the lock named by `target` ("ttyUSB0", "rfc2217-HOST-PORT") in `directory`
-  /// (LockDirectory() when empty). Never waits for a holder.
+  /// (LockDirectory() when empty). Never waits for a holder. A lock file this user may not
+  /// write is refused with EBUSY when it names a living process, else with EACCES.
   static std::optional<PortLock> Acquire(const std::string& target, Refusal& refusal,
                                          const std::string& directory = {});
 

@@ -3,11 +3,15 @@
 #include <libserialport.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+
+#include "serial/hints.h"
 
 namespace downloader {
 
@@ -75,6 +79,12 @@ PortTarget FromEntry(const std::string& entry) {
     return target;
   }
   if (!S_ISREG(st.st_mode)) return target;
+  if (::access(entry.c_str(), R_OK) != 0 && errno == EACCES) {
+    // Read as empty, it would hide the port without a word.
+    WriteHint("downloader: no permission to read the port map entry " + entry +
+              "; make it readable: chmod a+r " + entry);
+    return target;
+  }
   const std::string line = FirstLine(entry);
   if (line.empty() || line == "none") {
     target.kind = PortTarget::Kind::kHidden;

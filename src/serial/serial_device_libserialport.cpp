@@ -218,6 +218,13 @@ DeviceOpenResult OpenLocalDevice(const std::string& device, const std::string& c
 
   PortLock::Refusal refusal;
   auto lock = PortLock::Acquire(path.substr(path.rfind('/') + 1), refusal);
+  if (!lock && (refusal.error == EACCES || refusal.error == EPERM)) {
+    // The device may be open to us; its lock file is not.
+    WriteHint(LockFileHint(refusal.path, path, comName));
+    DeviceOpenResult denied;
+    denied.error = OpenErrorCode(refusal.error);
+    return denied;
+  }
   if (!lock) return Failure(refusal.error, path, comName, refusal.holder);
 
   sp_port* port = nullptr;

@@ -361,9 +361,11 @@ DeviceOpenResult OpenRfc2217Device(const std::string& host, uint16_t port,
   auto lock = PortLock::Acquire(target, refusal);
   if (!lock) {
     result.error = OpenErrorCode(refusal.error);
+    const std::string url = "rfc2217://" + host + ":" + std::to_string(port);
     if (refusal.error == EBUSY) {
-      WriteHint(
-          BusyHint("rfc2217://" + host + ":" + std::to_string(port), comName, refusal.holder));
+      WriteHint(BusyHint(url, comName, refusal.holder));
+    } else if (refusal.error == EACCES || refusal.error == EPERM) {
+      WriteHint(LockFileHint(refusal.path, url, comName));
     }
     return result;
   }

@@ -22,6 +22,7 @@
 #include "serial/serial_device_libserialport.h"
 #include "support/child_process.h"
 #include "support/emulator_fixture.h"
+#include "support/run_process.h"
 #include "support/temp_dir.h"
 
 namespace downloader {
@@ -271,6 +272,68 @@ TEST(OpenErrors, HintsNameTheGroupOrTheHoldingProcess) {
   EXPECT_NE(BusyHint(device, "COM3", 4242, proc.string()).find("4242 (minicom)"),
             std::string::npos);
   EXPECT_NE(BusyHint(device, "", 0).find("another program"), std::string::npos);
+
+  // A user who joined the group is told to log in again; one who has it, to ask for access.
+  EXPECT_NE(PermissionHintText("x", "dialout", GroupStanding::kJoinedLater)
+                .find("log in again (or run: newgrp dialout)"),
+            std::string::npos);
+  EXPECT_NE(PermissionHintText("x", "dialout", GroupStanding::kHasGroup).find("ask for"),
+            std::string::npos);
+}
+
+// As an unprivileged user (root passes every permission check): another user's lock file
+// and an unreadable port map entry fail the open with a hint that names the fix.
+TEST(OpenErrors, HintsForAnotherUsersLockFileAndAnUnreadableMapEntry) {
+  if (::geteuid() != 0 || ::access("/usr/bin/setpriv", X_OK) != 0) {
+    GTEST_SKIP() << "needs root and setpriv to run as another user";
+  }
+  testing::TempDir dir;
+  fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec);
+  const std::string holder = dir.File("holder");
+  fs::copy_file(PORT_HOLDER, holder);
+  const fs::path map = dir.path() / "map";
+  fs::create_directory(map);
+  fs::permissions(map, fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+  // The folder the other user's lock files go to.
+  struct stat runLock {};
+  const bool shared = ::stat("/run/lock", &runLock) == 0 && (runLock.st_mode & S_IWOTH) != 0;
+  const std::string lockDir = shared ? "/run/lock" : "/tmp";
+  const auto other = StartSleeper();
+  std::vector<std::string> lockFiles;
+  auto open = [&](int com, const std::string& lockPid) {
+    const int port = 20000 + static_cast<int>(::getpid() % 20000) + com;
+    std::ofstream(map / ("COM" + std::to_string(com))) << "rfc2217://127.0.0.1:" << port << "\n";
+    if (!lockPid.empty()) {
+      lockFiles.push_back(lockDir + "/LCK..rfc2217-127.0.0.1-" + std::to_string(port));
+      std::ofstream(lockFiles.back()) << "      " << lockPid << "\n";
+    }
+    testing::RunOptions options;
+    options.args = {"--reuid=65534", "--regid=65534", "--clear-groups",
+                    holder,          "port",          "COM" + std::to_string(com)};
+    options.env["DOWNLOADER_PORTS"] = map.string();
+    return testing::RunProgram("/usr/bin/setpriv", options);
+  };
+  const auto stale = open(1, "99999999");
+  const auto held = open(2, std::to_string(other->pid()));
+  std::ofstream(map / "COM3") << "none\n";
+  fs::permissions(map / "COM3", fs::perms::owner_read | fs::perms::owner_write);
+  const auto unreadable = open(3, "");
+  for (const auto& file : lockFiles) ::unlink(file.c_str());
+
+  EXPECT_EQ(stale.out, "failed 5\n");
+  EXPECT_NE(stale.err.find(": it belongs to another user and names no running program; "
+                           "remove it: sudo rm " +
+                           lockFiles.at(0)),
+            std::string::npos)
+      << stale.err;
+  EXPECT_EQ(held.out, "failed 5\n");
+  EXPECT_NE(held.err.find("in use by process " + std::to_string(other->pid())), std::string::npos)
+      << held.err;
+  EXPECT_EQ(unreadable.out, "failed 2\n");
+  EXPECT_NE(unreadable.err.find("make it readable: chmod a+r " + (map / "COM3").string()),
+            std::string::npos)
+      << unreadable.err;
 }
 
 // The local backend on things that are not serial ports: every failure is a missing port,

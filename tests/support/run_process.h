@@ -19,6 +19,7 @@ struct RunOptions {
   std::vector<std::string> unsetEnv;         ///< removed from the environment
   std::optional<std::string> stdinData;      ///< fed on a pipe; else /dev/null
   bool closeStdout = false;                  ///< start with descriptor 1 closed
+  std::string workingDirectory;              ///< where it starts; empty: the test's own
   std::chrono::milliseconds timeout{60000};  ///< killed after this
 };
 
