@@ -1,5 +1,6 @@
 #include "ui/message_loop.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -10,6 +11,9 @@
 namespace downloader {
 
 namespace {
+
+// The longest stretch a timed wait leaves the windows without a step of the loop.
+constexpr std::chrono::milliseconds kPumpStep{10};
 
 std::thread::id mainThread = std::this_thread::get_id();
 std::mutex queueMutex;
@@ -58,6 +62,15 @@ void WaitAndProcessMessages(std::chrono::milliseconds limit) {
     queueChanged.wait_for(lock, limit, [] { return !queue.empty(); });
   }
   ProcessMessages();
+}
+
+void ProcessMessagesFor(std::chrono::milliseconds duration) {
+  using std::chrono::steady_clock;
+  const auto deadline = steady_clock::now() + duration;
+  for (auto now = steady_clock::now(); now < deadline; now = steady_clock::now()) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+    WaitAndProcessMessages(std::min(left, kPumpStep));
+  }
 }
 
 }  // namespace downloader

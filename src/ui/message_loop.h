@@ -20,4 +20,8 @@ void ProcessMessages();
 /// main thread that waits for workers does not spin a processor.
 void WaitAndProcessMessages(std::chrono::milliseconds limit);
 
+/// Keeps the message loop running for `duration`, at least: a wait of the main thread that
+/// leaves the windows responsive and runs the handlers posted meanwhile.
+void ProcessMessagesFor(std::chrono::milliseconds duration);
+
 }  // namespace downloader

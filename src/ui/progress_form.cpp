@@ -1,12 +1,13 @@
 #include "ui/progress_form.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "control/command_line.h"
 #include "control/report.h"
 #include "image/object_image.h"
 #include "serial/globals.h"
-#include "serial/helpers.h"
+#include "ui/message_loop.h"
 #include "ui/window_system.h"
 
 namespace downloader {
@@ -41,6 +42,9 @@ constexpr int kGaugeWidthMargin = 142;   // window width minus gauge width
 constexpr int kWindowBottomMargin = 37;  // window height beyond the last component
 constexpr int kProgressModeTextTop = 10;
 constexpr int kSelectionTextGap = 25;  // below the prompt memo in selection mode
+
+// How long a closing window keeps showing its final state.
+constexpr std::chrono::milliseconds kCloseHold{100};
 
 const std::string kEmptyCell;
 
@@ -190,8 +194,7 @@ int TProgressForm::Open(bool clearRows, const std::string& message) {
   Showing = true;
   result = Windows().ShowProgressWindowModal(*this);
   // Ending the modal dialog, by Download or the close box, closes the window.
-  FormClose();
-  Showing = false;
+  Close();
   return result == kModalDownload ? kModalDownload : kModalCancel;
 }
 
@@ -214,7 +217,7 @@ void TProgressForm::FormShow() {
 
 void TProgressForm::FormClose() {
   Repaint();
-  Delay(100);
+  ProcessMessagesFor(kCloseHold);
 }
 
 void TProgressForm::RefreshDisplay() {
@@ -329,6 +332,20 @@ void TProgressForm::PortStatusClick(int x, int y) {
     }
   }
   PortStatusMouseDown(x, y);
+}
+
+void TProgressForm::PortStatusMoveTo(int row) {
+  TStringGrid& grid = PortStatus;
+  row = std::clamp(row, grid.FixedRows, grid.RowCount() - 1);
+  bool canSelect = true;
+  PortStatusSelectCell(grid.FixedCols, row, canSelect);
+  if (!canSelect) return;
+  grid.Selection = TGridRect{grid.FixedCols, row, TStringGrid::kColCount - 1, row};
+  if (row < grid.TopRow()) {
+    grid.SetTopRow(row);
+  } else if (row > grid.TopRow() + TStringGrid::kVisibleDataRows - 1) {
+    grid.SetTopRow(row - (TStringGrid::kVisibleDataRows - 1));
+  }
 }
 
 bool TProgressForm::IsRowGreyed(int row) const {

@@ -177,7 +177,7 @@ class TProgressForm {
   /// Headers and column widths from the sample texts, then RefreshDisplay. Runs each time
   /// the window is shown.
   void FormShow();
-  /// Repaints at once and holds the final state for 100 ms.
+  /// Repaints at once and holds the final state for 100 ms, the windows kept responsive.
   void FormClose();
   /// Rebuilds the port rows from PortList and lays the window out.
   void RefreshDisplay();
@@ -196,6 +196,11 @@ class TProgressForm {
   /// A click at pixel (x, y) inside the grid as the grid handles it: a data cell is
   /// offered to PortStatusSelectCell and selected when allowed, then PortStatusMouseDown.
   void PortStatusClick(int x, int y);
+  /// A key that moves the grid's current row (arrows, Page Up/Down, Home, End) to `row`,
+  /// as the grid handles it: the row, kept within the data rows, is offered to
+  /// PortStatusSelectCell; when allowed it is selected and scrolled into view, otherwise
+  /// nothing moves.
+  void PortStatusMoveTo(int row);
   /// Whether data row `row` is drawn in the grey-text colour (selection mode, no "+").
   bool IsRowGreyed(int row) const;
 

@@ -104,7 +104,7 @@ TEST_F(SelectTargetTest, DuplicatesLetTheUserChoose) {
   EXPECT_EQ(SelectTargetDevice(), 3);
   EXPECT_EQ(status.Lines(), (std::vector<std::string>{"EVT:102-Duplicate devices found.",
                                                       "EVT:103-User selected device on COM4."}));
-  EXPECT_EQ(windows->closes, 1);
+  EXPECT_EQ(windows->closes, 2);  // before the dialog, and the dialog itself
   EXPECT_EQ(windows->beeps, 1);
   EXPECT_EQ(windows->shows, showsBefore + 1);  // back in progress mode
   EXPECT_FALSE(ProgressForm->InSelectionMode());

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 extern char** environ;
 
@@ -87,6 +88,23 @@ std::optional<std::string> ChildProcess::ReadLine(std::chrono::milliseconds time
     if (n <= 0) return std::nullopt;
     pending_.append(buffer, static_cast<std::size_t>(n));
   }
+}
+
+std::string ChildProcess::ReadToEnd(std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (stdout_ >= 0) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    pollfd p{stdout_, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+    char buffer[4096];
+    const ssize_t n = ::read(stdout_, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    pending_.append(buffer, static_cast<std::size_t>(n));
+  }
+  return std::exchange(pending_, std::string());
 }
 
 bool ChildProcess::Write(std::string_view text) {

@@ -27,6 +27,9 @@ class ChildProcess {
   /// The next line of its standard output without the newline; nothing at end-of-file or
   /// when no whole line came within `timeout`.
   std::optional<std::string> ReadLine(std::chrono::milliseconds timeout);
+  /// What it writes on standard output from now until it closes it (the rest of a line
+  /// already begun included); what came when `timeout` passes first.
+  std::string ReadToEnd(std::chrono::milliseconds timeout);
   /// Writes to its standard input; false when it has closed it.
   bool Write(std::string_view text);
   void CloseStdin();

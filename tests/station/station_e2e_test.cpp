@@ -1,0 +1,271 @@
+// The real downloader-station running real loaders against module-emulator: many modules
+// at once, every kind of outcome in its own row and in the report, rounds, a loader that
+// dies, Ctrl-C, and input the station refuses.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "e2e/loader_run.h"
+
+namespace downloader::e2e {
+namespace {
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+using testing::ChildProcess;
+using testing::ModuleEmulator;
+using testing::RunResult;
+using testing::TempDir;
+
+RunResult RunStation(const ModuleEmulator& emulator, std::vector<std::string> args,
+                     std::optional<std::string> stdinData = std::nullopt) {
+  testing::RunOptions options;
+  options.args = std::move(args);
+  options.env = emulator.Environment();
+  options.stdinData = std::move(stdinData);
+  options.timeout = 30s;
+  return testing::RunProgram(testing::BinaryPath("downloader-station"), options);
+}
+
+json ReadReport(const std::string& file) {
+  std::ifstream in(file);
+  return json::parse(in);
+}
+
+// Each port's final status line as "NNN CHANNEL" ("044 EVT"), or its result when it has none.
+std::map<std::string, std::string> Finals(const json& round) {
+  std::map<std::string, std::string> finals;
+  for (const auto& port : round["ports"]) {
+    const auto& status = port["status"];
+    finals[port["port"]] = status.is_null() ? port["result"].get<std::string>()
+                                            : std::to_string(status["number"].get<int>()) + " " +
+                                                  status["channel"].get<std::string>();
+  }
+  return finals;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+TEST(StationRun, EightModulesAtOnce) {
+  std::vector<std::string> modules;
+  for (int com = 1; com <= 8; ++com)
+    modules.push_back("type=3,version=1.1,com=" + std::to_string(com));
+  ModuleEmulator emulator(modules);
+  TempDir dir;
+  const ImageDescription image = StandardImage(3, {3, 6, 7});
+  const std::string file = WriteImage(dir, image);
+  const RunResult run = RunStation(emulator, {file, "--report", dir.File("report.json")});
+
+  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+  const json report = ReadReport(dir.File("report.json"));
+  ASSERT_EQ(report["rounds"].size(), 1u);
+  std::map<std::string, std::string> expected;
+  for (int com = 1; com <= 8; ++com) {
+    const std::string port = "COM" + std::to_string(com);
+    expected[port] = "44 EVT";
+    EXPECT_TRUE(Contains(run.out, port + ": succeeded: 044-Download successful!\n")) << run.out;
+  }
+  EXPECT_EQ(Finals(report["rounds"][0]), expected);
+  EXPECT_EQ(report["counts"], json::parse(R"({"ports":8,"succeeded":8,"failed":0,"empty":0})"));
+  const auto& first = report["rounds"][0]["ports"][0];
+  EXPECT_EQ(first["image"]["file"], file);
+  EXPECT_EQ(first["image"]["product"], "Korvanetics C");
+  EXPECT_EQ(first["module"]["version"], "v1.1");
+  const auto dump = emulator.Stop();
+  for (int com = 1; com <= 8; ++com) ExpectHoldsImage(dump.Com(com), image);
+}
+
+TEST(StationRun, EveryOutcomeInItsOwnRow) {
+  ModuleEmulator emulator({"type=3,version=1.1,com=1", "type=2,version=1.0,com=2",
+                           "type=3,version=1.2,com=3", "type=3,version=1.1,status=2@1:2,com=4",
+                           "type=3,noecho,com=5", "type=3,version=1.1,com=6"});
+  // COM6 is in use: another program holds it.
+  ChildProcess holder(PORT_HOLDER, {"port", "COM6"}, emulator.Environment());
+  ASSERT_EQ(holder.ReadLine(5s), "held");
+  TempDir dir;
+  const std::string file = WriteImage(dir, StandardImage(3, {2, 3}));
+  const RunResult run = RunStation(emulator, {file, "--report", dir.File("report.json")});
+
+  EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+  const json round = ReadReport(dir.File("report.json"))["rounds"][0];
+  EXPECT_EQ(Finals(round), (std::map<std::string, std::string>{{"COM1", "44 EVT"},
+                                                               {"COM2", "23 ERR"},
+                                                               {"COM3", "21 ERR"},
+                                                               {"COM4", "24 ERR"},
+                                                               {"COM5", "23 ERR"},
+                                                               {"COM6", "23 ERR"}}));
+  EXPECT_EQ(round["ports"][2]["status"]["text"],
+            "021-Can not download to this version of the device.  Contact Veltrana, Inc. for "
+            "updated software.");
+  EXPECT_EQ(round["ports"][4]["result"], "failed") << "an empty port fails by default";
+  EXPECT_EQ(round["ports"][5]["module"]["device"], "can't open port; in use");
+  EXPECT_TRUE(Contains(round["ports"][5]["messages"].dump(), std::to_string(holder.pid())))
+      << "the loader's hint names the holder: " << round["ports"][5];
+  for (const char* line :
+       {"COM2: found Korvanetics B v1.0\n", "COM2: failed: 023-No Korvanetics C found.\n",
+        "COM4: slot 0 written\n", "COM4: failed: 024-EEPROM verify failure.\n",
+        "COM5: found none\n", "round 1: 1 succeeded, 5 failed, 0 empty in "}) {
+    EXPECT_TRUE(Contains(run.out, line)) << line << "\n" << run.out;
+  }
+
+  // Skipping empty ports, the good one and the empty one make a good round.
+  const RunResult skip = RunStation(emulator, {file, "--ports", "COM1,COM5", "--skip-empty"});
+  EXPECT_EQ(skip.exitCode, 0) << skip.out << skip.err;
+  EXPECT_TRUE(Contains(skip.out, "COM5: empty: 023-No Korvanetics C found.\n")) << skip.out;
+  EXPECT_TRUE(Contains(skip.out, "round 1: 1 succeeded, 0 failed, 1 empty in ")) << skip.out;
+}
+
+TEST(StationRun, RepeatsARoundForEveryLineOnStandardInput) {
+  ModuleEmulator emulator({"type=4,version=1.0,com=2", "type=4,version=1.1,com=7"});
+  TempDir dir;
+  const ImageDescription image = StandardImage(4, {4});
+  const RunResult run = RunStation(
+      emulator, {WriteImage(dir, image), "--repeat", "--report", dir.File("r.json")}, "\n");
+
+  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+  const json report = ReadReport(dir.File("r.json"));
+  ASSERT_EQ(report["rounds"].size(), 2u);
+  for (int r = 0; r < 2; ++r) {
+    EXPECT_EQ(report["rounds"][r]["round"], r + 1);
+    EXPECT_EQ(Finals(report["rounds"][r]),
+              (std::map<std::string, std::string>{{"COM2", "44 EVT"}, {"COM7", "44 EVT"}}));
+  }
+  EXPECT_EQ(report["counts"]["succeeded"], 4);
+  EXPECT_TRUE(Contains(run.out, "round 2: Korvanetics D, checksum ")) << run.out;
+  const auto dump = emulator.Stop();
+  for (int com : {2, 7}) {
+    EXPECT_EQ(dump.Com(com).connections, 4) << "a scan and a download in each round";
+    ExpectHoldsImage(dump.Com(com), image);
+  }
+}
+
+// The pid of the station's loader for `port`, once it runs.
+pid_t LoaderOf(pid_t station, const std::string& port) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::ifstream stat(entry.path() / "stat");
+    std::string pid, name, state;
+    pid_t parent = 0;
+    if (!(stat >> pid >> name >> state >> parent) || parent != station) continue;
+    std::ifstream cmdline(entry.path() / "cmdline");
+    const std::string args((std::istreambuf_iterator<char>(cmdline)), {});
+    if (Contains(args, std::string("/") + port + '\0')) return std::stoi(pid);
+  }
+  return -1;
+}
+
+// Runs the station on `emulator` and waits until `ports` all report "downloading".
+std::unique_ptr<ChildProcess> StationDownloading(const ModuleEmulator& emulator,
+                                                 const std::vector<std::string>& args,
+                                                 std::vector<std::string> ports) {
+  auto station = std::make_unique<ChildProcess>(testing::BinaryPath("downloader-station"), args,
+                                                emulator.Environment());
+  while (!ports.empty()) {
+    const auto line = station->ReadLine(10s);
+    if (!line) break;
+    if (line->ends_with(": downloading")) std::erase(ports, line->substr(0, line->find(':')));
+  }
+  EXPECT_TRUE(ports.empty()) << "still not downloading: " << ports.size();
+  return station;
+}
+
+TEST(StationRun, ALoaderKilledMidDownloadFailsItsPortAlone) {
+  // COM2 answers each packet 20 ms late: its download takes about 2 s.
+  ModuleEmulator emulator({"type=3,version=1.1,com=1", "type=3,version=1.1,statusdelay=20,com=2",
+                           "type=3,version=1.1,com=3"});
+  TempDir dir;
+  const ImageDescription image = StandardImage(3, {100});
+  auto station = StationDownloading(
+      emulator, {WriteImage(dir, image), "--report", dir.File("r.json")}, {"COM2"});
+  const pid_t loader = LoaderOf(station->pid(), "COM2");
+  ASSERT_GT(loader, 0);
+  ASSERT_EQ(::kill(loader, SIGKILL), 0);
+  EXPECT_EQ(station->Wait(20s), 1);
+
+  const json round = ReadReport(dir.File("r.json"))["rounds"][0];
+  EXPECT_EQ(Finals(round), (std::map<std::string, std::string>{
+                               {"COM1", "44 EVT"}, {"COM2", "failed"}, {"COM3", "44 EVT"}}));
+  EXPECT_EQ(round["ports"][1]["failure"],
+            "the loader ended without a final line (signal 9, Killed)");
+  EXPECT_EQ(round["ports"][1]["module"]["device"], "Korvanetics C");
+  const auto dump = emulator.Stop();
+  ExpectHoldsImage(dump.Com(1), image);
+  ExpectHoldsImage(dump.Com(3), image);
+}
+
+TEST(StationRun, ControlCStopsEveryLoaderAndWritesTheReport) {
+  ModuleEmulator emulator(
+      {"type=3,version=1.1,statusdelay=20,com=1", "type=3,version=1.1,statusdelay=20,com=2"});
+  TempDir dir;
+  auto station = StationDownloading(
+      emulator,
+      {WriteImage(dir, StandardImage(3, {100})), "--report", dir.File("r.json"), "--repeat"},
+      {"COM1", "COM2"});
+  const pid_t loaders[] = {LoaderOf(station->pid(), "COM1"), LoaderOf(station->pid(), "COM2")};
+  station->Signal(SIGINT);
+  EXPECT_EQ(station->Wait(10s), 130);
+
+  for (const pid_t loader : loaders) {
+    EXPECT_FALSE(std::filesystem::exists("/proc/" + std::to_string(loader))) << "still runs";
+  }
+  const json round = ReadReport(dir.File("r.json"))["rounds"][0];
+  EXPECT_TRUE(round["interrupted"]);
+  for (const auto& port : round["ports"]) {
+    EXPECT_EQ(port["result"], "failed");
+    EXPECT_EQ(port["failure"], "stopped (Ctrl-C)");
+  }
+}
+
+TEST(StationRun, RefusesBadInputBeforeFlashingAnything) {
+  ModuleEmulator emulator({"type=3,version=1.1,com=1"});
+  TempDir dir;
+  const std::string good = WriteImage(dir, StandardImage(3, {1}));
+  std::string corrupt = testing::ReadFileBytes(good);
+  corrupt[5000] ^= 0x55;
+  const std::string bad = dir.Write("bad.obj", corrupt);
+  std::filesystem::create_directory(dir.path() / "empty-map");
+
+  struct Case {
+    std::vector<std::string> args;
+    std::map<std::string, std::string> env;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {{bad},
+       {},
+       "the loader refuses the image " + bad + ": 012-Checksum Error.  Data is corrupt in file \"" +
+           bad + "\"."},
+      {{good, "--ports", "COM1,COM1"}, {}, "--ports: COM1 is named twice"},
+      {{good},
+       {{"DOWNLOADER_PORTS", dir.File("empty-map")}},
+       "no ports: the port map " + dir.File("empty-map") + " has no COM entries"},
+      {{good, "--loader", dir.File("no-loader")},
+       {},
+       "cannot start the loader " + dir.File("no-loader") + ": No such file or directory"},
+      {{good, "--report", dir.File("missing/r.json")},
+       {},
+       "cannot write the report " + dir.File("missing/r.json") + ": No such file or directory"},
+  };
+  for (const Case& c : cases) {
+    testing::RunOptions options;
+    options.args = c.args;
+    options.env = emulator.Environment();
+    for (const auto& [k, v] : c.env) options.env[k] = v;
+    options.timeout = 10s;
+    const RunResult run = testing::RunProgram(testing::BinaryPath("downloader-station"), options);
+    EXPECT_EQ(run.exitCode, 2) << c.message;
+    EXPECT_TRUE(Contains(run.err, "downloader-station: " + c.message + "\n")) << run.err;
+    EXPECT_EQ(run.out, "") << c.message;
+  }
+  EXPECT_EQ(emulator.Stop().Com(1).connections, 0) << "no loader touched the port";
+}
+
+}  // namespace
+}  // namespace downloader::e2e

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace downloader::station {
+
+/// Something the station waits for.
+struct HostEvent {
+  enum class Kind {
+    kOutput,        ///< `bytes` from loader `id`'s standard output
+    kDiagnostic,    ///< `bytes` from loader `id`'s standard error
+    kEnded,         ///< loader `id` has ended (`how`: "exit status 3", "signal 9")
+    kInterrupt,     ///< the station was asked to stop (Ctrl-C): `signal`
+    kOperatorLine,  ///< a line on standard input (`bytes`, without the newline)
+    kOperatorEnd,   ///< standard input has ended
+  };
+  Kind kind = Kind::kOutput;
+  int id = -1;
+  std::string bytes;
+  std::string how;
+  int signal = 0;
+};
+
+/// The processes, signals and files the station uses. The system's implementation is the
+/// one backend file per platform; tests give a scripted one.
+class Host {
+ public:
+  using Clock = std::chrono::steady_clock;
+  virtual ~Host() = default;
+
+  /// Starts `program` with `args`, standard input empty, standard output and error each on
+  /// a pipe the host reads. An id from 0, or -1 with `error` set when it cannot be started.
+  virtual int Start(const std::string& program, const std::vector<std::string>& args,
+                    std::string& error) = 0;
+  /// Asks a loader to end (SIGTERM); Kill ends it at once. Nothing once it has ended.
+  virtual void Stop(int id) = 0;
+  virtual void Kill(int id) = 0;
+  /// Waits until at least one event or until `deadline`; returns the events (none at the
+  /// deadline). A loader's output always comes before its kEnded. Standard input is read
+  /// only while `watchOperator`.
+  virtual std::vector<HostEvent> Wait(Clock::time_point deadline, bool watchOperator) = 0;
+  virtual Clock::time_point Now() = 0;
+  /// Replaces `path` so that a reader sees the old content or the new, never a part.
+  virtual bool WriteFileAtomically(const std::string& path, std::string_view bytes,
+                                   std::string& error) = 0;
+  /// False, with `error` set, when no file can be created where `path` would be.
+  virtual bool CanCreate(const std::string& path, std::string& error) = 0;
+  /// The loader to run when none is named: the one beside this program, else the name
+  /// "downloader" looked up on the PATH.
+  virtual std::string DefaultLoader() = 0;
+};
+
+/// The station's output: the table or the plain lines, and its messages.
+class Terminal {
+ public:
+  virtual ~Terminal() = default;
+  /// Standard output is a terminal that can redraw lines in place.
+  virtual bool Live() = 0;
+  virtual bool Colours() = 0;
+  /// Its size in columns and lines (80 x 24 when unknown).
+  virtual int Width() = 0;
+  virtual int Height() = 0;
+  /// Writes to standard output, or to standard error, at once.
+  virtual void Out(std::string_view text) = 0;
+  virtual void Err(std::string_view text) = 0;
+  /// While a round runs on a live terminal, keys typed are not echoed (they would break
+  /// the table); `false` restores the terminal. FlushInput drops what was typed so far.
+  virtual void Quiet(bool quiet) = 0;
+  virtual void FlushInput() = 0;
+};
+
+std::unique_ptr<Host> MakeSystemHost();
+std::unique_ptr<Terminal> MakeSystemTerminal();
+
+}  // namespace downloader::station

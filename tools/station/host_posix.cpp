@@ -1,0 +1,399 @@
+// The station's processes, signals and files on POSIX systems.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <filesystem>
+#include <map>
+
+#include "host.h"
+
+extern char** environ;
+
+namespace downloader::station {
+
+namespace {
+
+constexpr std::size_t kReadChunk = 64 * 1024;
+const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Signals reach the event loop as bytes on this pipe, so a wait in poll() sees them.
+int signalPipe[2] = {-1, -1};
+
+extern "C" void OnSignal(int signal) {
+  const int saved = errno;
+  const char byte = static_cast<char>(signal);
+  [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+  errno = saved;
+}
+
+std::string ErrorText(int error) {
+  return std::strerror(error);
+}
+
+std::string HowEnded(int status) {
+  if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
+  if (WIFSIGNALED(status)) {
+    const int signal = WTERMSIG(status);
+    const char* name = ::strsignal(signal);
+    return "signal " + std::to_string(signal) + (name ? std::string(", ") + name : "");
+  }
+  return "status " + std::to_string(status);
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+// A temporary name beside `path`, so that a rename replaces it in one step.
+std::string TemporaryName(const std::string& path) {
+  return path + ".tmp." + std::to_string(::getpid());
+}
+
+class PosixHost final : public Host {
+ public:
+  PosixHost() {
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) signalPipe[0] = signalPipe[1] = -1;
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (const int s : kStopSignals) ::sigaction(s, &action, nullptr);
+    action.sa_flags = SA_RESTART | SA_NOCLDSTOP;
+    ::sigaction(SIGCHLD, &action, nullptr);
+    // Output to a reader that has gone is a failed write, not the end of the station.
+    ::signal(SIGPIPE, SIG_IGN);
+  }
+
+  ~PosixHost() override {
+    for (auto& [id, child] : children_) {
+      if (child.exited) continue;
+      ::kill(child.pid, SIGKILL);
+      ::waitpid(child.pid, nullptr, 0);
+      CloseFds(child);
+    }
+  }
+
+  int Start(const std::string& program, const std::vector<std::string>& args,
+            std::string& error) override {
+    int out[2];
+    int err[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) {
+      error = ErrorText(errno);
+      return -1;
+    }
+    if (::pipe2(err, O_CLOEXEC) != 0) {
+      error = ErrorText(errno);
+      ::close(out[0]);
+      ::close(out[1]);
+      return -1;
+    }
+    std::vector<std::string> argStrings{program};
+    argStrings.insert(argStrings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& s : argStrings) argv.push_back(s.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    // Its own process group: Ctrl-C on the terminal reaches the station alone, which then
+    // stops every loader itself. Default signal handling and an empty mask, whatever the
+    // station set for itself.
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    for (const int s : kStopSignals) sigaddset(&defaults, s);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(
+        &attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    pid_t pid = -1;
+    const bool search = program.find('/') == std::string::npos;
+    const int rc =
+        search ? ::posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv.data(), environ)
+               : ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    ::close(out[1]);
+    ::close(err[1]);
+    if (rc != 0) {
+      ::close(out[0]);
+      ::close(err[0]);
+      error = ErrorText(rc);
+      return -1;
+    }
+    ::fcntl(out[0], F_SETFL, O_NONBLOCK);
+    ::fcntl(err[0], F_SETFL, O_NONBLOCK);
+    const int id = nextId_++;
+    children_[id] = Child{pid, out[0], err[0], false, 0};
+    return id;
+  }
+
+  void Stop(int id) override { Send(id, SIGTERM); }
+  void Kill(int id) override { Send(id, SIGKILL); }
+
+  std::vector<HostEvent> Wait(Clock::time_point deadline, bool watchOperator) override {
+    std::vector<HostEvent> events;
+    if (watchOperator && TakeOperatorEvent(events)) return events;
+    for (;;) {
+      std::vector<pollfd> fds;
+      fds.push_back({signalPipe[0], POLLIN, 0});
+      const bool readStdin = watchOperator && !stdinEnded_;
+      if (readStdin) fds.push_back({STDIN_FILENO, POLLIN, 0});
+      for (const auto& [id, child] : children_) {
+        if (child.out >= 0) fds.push_back({child.out, POLLIN, 0});
+        if (child.err >= 0) fds.push_back({child.err, POLLIN, 0});
+      }
+      int timeout = -1;
+      if (deadline != Clock::time_point::max()) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        timeout = static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
+      }
+      const int ready = ::poll(fds.data(), fds.size(), timeout);
+      if (ready < 0 && errno != EINTR) break;
+      if (ready > 0) {
+        if (fds[0].revents != 0) ReadSignals(events);
+        if (readStdin && fds[1].revents != 0) {
+          ReadStdin();
+          TakeOperatorEvent(events);
+        }
+        for (auto& [id, child] : children_) {
+          for (const pollfd& p : fds) {
+            if (p.revents == 0) continue;
+            if (p.fd == child.out) Drain(id, child.out, HostEvent::Kind::kOutput, events);
+            if (p.fd == child.err) Drain(id, child.err, HostEvent::Kind::kDiagnostic, events);
+          }
+        }
+      }
+      ReportEnded(events);
+      if (!events.empty() || (timeout >= 0 && Clock::now() >= deadline)) break;
+    }
+    return events;
+  }
+
+  Clock::time_point Now() override { return Clock::now(); }
+
+  bool WriteFileAtomically(const std::string& path, std::string_view bytes,
+                           std::string& error) override {
+    const std::string temporary = TemporaryName(path);
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      error = ErrorText(errno);
+      return false;
+    }
+    bool ok = WriteAll(fd, bytes) && ::fsync(fd) == 0;
+    int saved = errno;
+    ok = ::close(fd) == 0 && ok;
+    if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
+      saved = errno;
+      ok = false;
+    }
+    if (!ok) {
+      error = ErrorText(saved);
+      ::unlink(temporary.c_str());
+      return false;
+    }
+    // The rename itself reaches the disk with its folder.
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    const int dir =
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+      ::fsync(dir);
+      ::close(dir);
+    }
+    return true;
+  }
+
+  bool CanCreate(const std::string& path, std::string& error) override {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      error = "it is a folder";
+      return false;
+    }
+    const std::string temporary = TemporaryName(path);
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      error = ErrorText(errno);
+      return false;
+    }
+    ::close(fd);
+    ::unlink(temporary.c_str());
+    return true;
+  }
+
+  std::string DefaultLoader() override {
+    std::error_code ec;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec) {
+      const auto beside = self.parent_path() / "downloader";
+      if (::access(beside.c_str(), X_OK) == 0) return beside.string();
+    }
+    return "downloader";
+  }
+
+ private:
+  struct Child {
+    pid_t pid = -1;
+    int out = -1;
+    int err = -1;
+    bool exited = false;
+    int status = 0;
+    bool reported = false;
+  };
+
+  void Send(int id, int signal) {
+    const auto it = children_.find(id);
+    // A child that has exited stays a zombie until reaped, so its pid is still its own.
+    if (it != children_.end() && !it->second.exited) ::kill(it->second.pid, signal);
+  }
+
+  static void CloseFds(Child& child) {
+    if (child.out >= 0) ::close(child.out);
+    if (child.err >= 0) ::close(child.err);
+    child.out = child.err = -1;
+  }
+
+  void ReadSignals(std::vector<HostEvent>& events) {
+    char bytes[64];
+    ssize_t n;
+    while ((n = ::read(signalPipe[0], bytes, sizeof bytes)) > 0) {
+      for (ssize_t i = 0; i < n; ++i) {
+        const int signal = bytes[i];
+        if (signal == SIGCHLD) {
+          Reap();
+          continue;
+        }
+        HostEvent event;
+        event.kind = HostEvent::Kind::kInterrupt;
+        event.signal = signal;
+        event.how = signal == SIGINT ? "Ctrl-C" : "signal " + std::to_string(signal);
+        events.push_back(std::move(event));
+      }
+    }
+  }
+
+  void Reap() {
+    for (auto& [id, child] : children_) {
+      if (child.exited) continue;
+      int status = 0;
+      if (::waitpid(child.pid, &status, WNOHANG) == child.pid) {
+        child.exited = true;
+        child.status = status;
+      }
+    }
+  }
+
+  // Reads what a pipe holds now; closes it at its end. `toEnd`: the child has exited, so
+  // what the pipe holds now is all it wrote (a pipe kept open by anything it left behind
+  // is closed all the same).
+  void Drain(int id, int& fd, HostEvent::Kind kind, std::vector<HostEvent>& events,
+             bool toEnd = false) {
+    std::string bytes;
+    char buffer[kReadChunk];
+    for (;;) {
+      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n > 0) {
+        bytes.append(buffer, static_cast<std::size_t>(n));
+        if (!toEnd && bytes.size() >= kReadChunk) break;
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (toEnd || n == 0 || errno != EAGAIN) {
+        ::close(fd);
+        fd = -1;
+      }
+      break;
+    }
+    if (bytes.empty()) return;
+    HostEvent event;
+    event.kind = kind;
+    event.id = id;
+    event.bytes = std::move(bytes);
+    events.push_back(std::move(event));
+  }
+
+  // A child that has exited ends once its pipes hold nothing more: everything it wrote
+  // comes before its end.
+  void ReportEnded(std::vector<HostEvent>& events) {
+    for (auto& [id, child] : children_) {
+      if (!child.exited || child.reported) continue;
+      if (child.out >= 0) Drain(id, child.out, HostEvent::Kind::kOutput, events, true);
+      if (child.err >= 0) Drain(id, child.err, HostEvent::Kind::kDiagnostic, events, true);
+      child.reported = true;
+      HostEvent event;
+      event.kind = HostEvent::Kind::kEnded;
+      event.id = id;
+      event.how = HowEnded(child.status);
+      events.push_back(std::move(event));
+    }
+  }
+
+  void ReadStdin() {
+    char buffer[4096];
+    const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+    if (n > 0) {
+      stdinPending_.append(buffer, static_cast<std::size_t>(n));
+    } else {
+      stdinEnded_ = true;
+    }
+  }
+
+  // One operator event at most per wait: lines typed ahead wait for the next round.
+  bool TakeOperatorEvent(std::vector<HostEvent>& events) {
+    if (endReported_) return false;
+    HostEvent event;
+    const std::size_t newline = stdinPending_.find('\n');
+    if (newline != std::string::npos || (stdinEnded_ && !stdinPending_.empty())) {
+      event.kind = HostEvent::Kind::kOperatorLine;
+      event.bytes = stdinPending_.substr(0, newline);
+      stdinPending_.erase(0, newline == std::string::npos ? newline : newline + 1);
+      if (!event.bytes.empty() && event.bytes.back() == '\r') event.bytes.pop_back();
+    } else if (stdinEnded_) {
+      event.kind = HostEvent::Kind::kOperatorEnd;
+      endReported_ = true;
+    } else {
+      return false;
+    }
+    events.push_back(std::move(event));
+    return true;
+  }
+
+  std::map<int, Child> children_;
+  int nextId_ = 0;
+  bool stdinEnded_ = false;
+  bool endReported_ = false;
+  std::string stdinPending_;
+};
+
+}  // namespace
+
+std::unique_ptr<Host> MakeSystemHost() {
+  return std::make_unique<PosixHost>();
+}
+
+}  // namespace downloader::station

@@ -1,0 +1,23 @@
+// downloader-station: flashes one image into the modules on many ports at once.
+
+#include <string>
+#include <vector>
+
+#include "host.h"
+#include "options.h"
+#include "station.h"
+
+int main(int argc, char** argv) {
+  using namespace downloader::station;
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  std::string error;
+  const auto options = ParseStationOptions(args, error);
+  auto terminal = MakeSystemTerminal();
+  if (!options) {
+    terminal->Err("downloader-station: " + error +
+                  "\nTry 'downloader-station --help' for more information.\n");
+    return kExitUsage;
+  }
+  auto host = MakeSystemHost();
+  return RunStation(*options, *host, *terminal);
+}

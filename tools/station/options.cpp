@@ -1,0 +1,126 @@
+#include "options.h"
+
+#include "ports.h"
+
+namespace downloader::station {
+
+const char kStationUsage[] =
+    "usage: downloader-station IMAGE [--ports LIST] [--report FILE] [--repeat]\n"
+    "                          [--skip-empty] [--timeout SECONDS] [--loader FILE]\n"
+    "\n"
+    "Flashes IMAGE into the module on every port at once, one downloader per port,\n"
+    "and shows each port's module, progress and outcome.\n"
+    "\n"
+    "  --ports LIST       the ports to flash, e.g. COM1,COM3-COM16 (default: every\n"
+    "                     port of the port map)\n"
+    "  --report FILE      write a JSON report of every port when the round ends\n"
+    "  --repeat           after a round, wait for Enter (or a line on standard input)\n"
+    "                     and flash again; end of input stops\n"
+    "  --skip-empty       a port with nothing attached does not count as failed\n"
+    "  --timeout SECONDS  kill a loader that writes no status line for this long\n"
+    "                     (default 30)\n"
+    "  --loader FILE      the downloader to run (default: the one beside this program)\n"
+    "  --help, --version\n"
+    "\n"
+    "Exit status: 0 when every port succeeded, 1 when any failed, 2 for a usage error\n"
+    "or an image the loader refuses, 128+N when stopped by signal N (Ctrl-C: 130).\n";
+
+namespace {
+
+constexpr long kMaxTimeoutSeconds = 24L * 3600;
+
+// "--name=value" or "--name value": the value, advancing `i` past it.
+std::optional<std::string> Value(const std::vector<std::string>& args, std::size_t& i,
+                                 const std::string& name, std::string& error) {
+  const std::string& arg = args[i];
+  if (arg.size() > name.size() && arg[name.size()] == '=') return arg.substr(name.size() + 1);
+  if (i + 1 >= args.size()) {
+    error = name + " needs a value";
+    return std::nullopt;
+  }
+  return args[++i];
+}
+
+bool Named(const std::string& arg, const std::string& name) {
+  return arg == name || (arg.rfind(name + "=", 0) == 0);
+}
+
+}  // namespace
+
+std::optional<StationOptions> ParseStationOptions(const std::vector<std::string>& args,
+                                                  std::string& error) {
+  StationOptions options;
+  bool imageGiven = false;
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+      if (imageGiven) {
+        error = "one image only: '" + arg + "' is a second";
+        return std::nullopt;
+      }
+      options.image = arg;
+      imageGiven = true;
+    } else if (arg == "--") {
+      optionsEnded = true;
+    } else if (arg == "--help" || arg == "-h") {
+      options.help = true;
+    } else if (arg == "--version") {
+      options.version = true;
+    } else if (arg == "--repeat") {
+      options.repeat = true;
+    } else if (arg == "--skip-empty") {
+      options.skipEmpty = true;
+    } else if (Named(arg, "--ports")) {
+      const auto list = Value(args, i, "--ports", error);
+      if (!list) return std::nullopt;
+      if (options.ports) {
+        error = "--ports is given twice";
+        return std::nullopt;
+      }
+      std::string why;
+      options.ports = ParsePortList(*list, why);
+      if (!options.ports) {
+        error = "--ports: " + why;
+        return std::nullopt;
+      }
+    } else if (Named(arg, "--report")) {
+      const auto file = Value(args, i, "--report", error);
+      if (!file) return std::nullopt;
+      if (file->empty()) {
+        error = "--report needs a file name";
+        return std::nullopt;
+      }
+      options.report = *file;
+    } else if (Named(arg, "--loader")) {
+      const auto file = Value(args, i, "--loader", error);
+      if (!file) return std::nullopt;
+      options.loader = *file;
+    } else if (Named(arg, "--timeout")) {
+      const auto text = Value(args, i, "--timeout", error);
+      if (!text) return std::nullopt;
+      long seconds = 0;
+      bool digits = !text->empty() && text->size() <= 6;
+      for (const char c : *text) {
+        digits = digits && c >= '0' && c <= '9';
+        if (digits) seconds = seconds * 10 + (c - '0');
+      }
+      if (!digits || seconds < 1 || seconds > kMaxTimeoutSeconds) {
+        error = "--timeout takes a number of seconds from 1 to " +
+                std::to_string(kMaxTimeoutSeconds) + ", not '" + *text + "'";
+        return std::nullopt;
+      }
+      options.timeout = std::chrono::seconds(seconds);
+    } else {
+      error = "unknown option '" + arg + "'";
+      return std::nullopt;
+    }
+  }
+  if (!imageGiven && !options.help && !options.version) {
+    error = "no image given";
+    return std::nullopt;
+  }
+  return options;
+}
+
+}  // namespace downloader::station

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace downloader::station {
+
+/// The station's command line.
+struct StationOptions {
+  std::string image;
+  std::optional<std::vector<int>> ports;  ///< --ports; without it, the port map's ports
+  std::string report;                     ///< --report FILE; empty for none
+  bool repeat = false;
+  bool skipEmpty = false;
+  /// --timeout: a loader silent this long is killed.
+  std::chrono::seconds timeout{30};
+  std::string loader;  ///< --loader FILE; empty for the one installed beside the station
+  bool help = false;
+  bool version = false;
+};
+
+/// The help text, ending with a newline.
+extern const char kStationUsage[];
+
+/// Reads the arguments (without the program's name). Nothing, with `error` set to one line
+/// for the user, on a usage error.
+std::optional<StationOptions> ParseStationOptions(const std::vector<std::string>& args,
+                                                  std::string& error);
+
+}  // namespace downloader::station

@@ -1,0 +1,126 @@
+#include "ports.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <system_error>
+
+namespace downloader::station {
+
+namespace {
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) {
+    s.remove_suffix(1);
+  }
+  return s;
+}
+
+// "COM12" (any letter case) or, when `bare` is allowed, "12": the number, or 0.
+int PortNumber(std::string_view s, bool bare) {
+  if (s.size() >= 3 && (s[0] == 'C' || s[0] == 'c') && (s[1] == 'O' || s[1] == 'o') &&
+      (s[2] == 'M' || s[2] == 'm')) {
+    s.remove_prefix(3);
+  } else if (!bare) {
+    return 0;
+  }
+  if (s.empty() || s.size() > 2) return 0;
+  int n = 0;
+  for (const char c : s) {
+    if (c < '0' || c > '9') return 0;
+    n = n * 10 + (c - '0');
+  }
+  return n >= kFirstPort && n <= kLastPort ? n : 0;
+}
+
+// The first line of a small map entry, trimmed; how the loader reads it.
+std::string FirstLine(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::string line(4096, '\0');
+  in.read(line.data(), static_cast<std::streamsize>(line.size()));
+  line.resize(static_cast<std::size_t>(in.gcount()));
+  return std::string(Trim(std::string_view(line).substr(0, line.find('\n'))));
+}
+
+std::optional<std::filesystem::path> ExistingDirectory(const std::filesystem::path& p) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(p, ec)) return p;
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::string PortName(int com) {
+  return "COM" + std::to_string(com);
+}
+
+std::optional<std::vector<int>> ParsePortList(std::string_view list, std::string& error) {
+  std::vector<int> ports;
+  std::set<int> seen;
+  while (!list.empty()) {
+    const std::size_t comma = list.find(',');
+    const std::string_view item = Trim(list.substr(0, comma));
+    list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+    const std::size_t dash = item.find('-');
+    const int first = PortNumber(item.substr(0, dash), false);
+    const int last =
+        dash == std::string_view::npos ? first : PortNumber(item.substr(dash + 1), true);
+    if (first == 0 || last == 0) {
+      error = "'" + std::string(item) + "' is not a port (COM1 to COM99) or a range of ports";
+      return std::nullopt;
+    }
+    if (last < first) {
+      error = "the range '" + std::string(item) + "' runs backwards";
+      return std::nullopt;
+    }
+    for (int com = first; com <= last; ++com) {
+      if (!seen.insert(com).second) {
+        error = PortName(com) + " is named twice";
+        return std::nullopt;
+      }
+      ports.push_back(com);
+    }
+  }
+  if (ports.empty()) {
+    error = "the port list is empty";
+    return std::nullopt;
+  }
+  return ports;
+}
+
+std::optional<std::filesystem::path> PortMapDirectory() {
+  if (const char* ports = std::getenv("DOWNLOADER_PORTS")) return std::filesystem::path(ports);
+  std::filesystem::path config;
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg != '\0') {
+    config = xdg;
+  } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+    config = std::filesystem::path(home) / ".config";
+  }
+  if (!config.empty()) {
+    if (auto user = ExistingDirectory(config / "downloader" / "ports")) return user;
+  }
+  return ExistingDirectory("/etc/downloader/ports");
+}
+
+std::vector<int> PortMapPorts(const std::filesystem::path& directory) {
+  std::vector<int> ports;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(directory, ec)) {
+    const std::string name = entry.path().filename().string();
+    const int com = PortNumber(name, false);
+    // Exactly the name the loader looks for: upper case, no leading zero.
+    if (com == 0 || name != PortName(com)) continue;
+    if (entry.is_symlink(ec)) {
+      ports.push_back(com);
+    } else if (entry.is_regular_file(ec)) {
+      const std::string line = FirstLine(entry.path());
+      if (!line.empty() && line != "none") ports.push_back(com);
+    }
+  }
+  std::sort(ports.begin(), ports.end());
+  return ports;
+}
+
+}  // namespace downloader::station

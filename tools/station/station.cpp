@@ -1,0 +1,417 @@
+#include "station.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+#include <system_error>
+
+#include "model.h"
+#include "ports.h"
+#include "report.h"
+#include "status_line.h"
+#include "view.h"
+
+namespace downloader::station {
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = Host::Clock;
+
+constexpr auto kRedrawPeriod = 100ms;
+/// After its final line a loader has this long to end before it is killed; the line holds.
+constexpr auto kEndGrace = 5s;
+/// After the operator's stop, a loader has this long to end before it is killed.
+constexpr auto kStopGrace = 2s;
+constexpr int kSignalExitBase = 128;
+/// A line of a loader's standard error is kept up to this many bytes.
+constexpr std::size_t kMaxMessageBytes = 4096;
+
+std::string Message(const std::string& text) {
+  return "downloader-station: " + text + "\n";
+}
+
+// The image as the loader must see it. A loader looks a relative name up in the folder
+// it was started in and then in its own, so a file found here is passed as a full path;
+// a full path with no second slash ("/x.obj") would read as a switch, so it gets one.
+std::string ImageArgument(const std::string& image) {
+  std::filesystem::path path(image);
+  std::error_code ec;
+  if (path.is_relative() &&
+      (std::filesystem::exists(path, ec) || std::filesystem::exists(image + ".obj", ec))) {
+    path = std::filesystem::absolute(path, ec);
+  }
+  std::string text = path.string();
+  if (!text.empty() && text[0] == '/' && text.find('/', 1) == std::string::npos) {
+    text = "/." + text;
+  }
+  return text;
+}
+
+// One loader of a round.
+struct Loader {
+  int id = -1;
+  std::size_t row = 0;
+  StatusLineReader reader;
+  std::string diagnostic;  // standard error up to its next newline
+  Clock::time_point lastHeard;
+  bool ended = false;
+  bool killed = false;
+};
+
+class Station {
+ public:
+  Station(const StationOptions& options, Host& host, Terminal& terminal)
+      : options_(options), host_(host), terminal_(terminal) {}
+
+  int Run();
+
+ private:
+  bool Prepare();
+  std::optional<ImageInfo> ReadImage();
+  void RunRound(Round& round);
+  Clock::time_point EndBy(const Round& round, const Loader& loader) const;
+  void Handle(Round& round, Loader& loader, const HostEvent& event);
+  void Interrupt(Round& round, const HostEvent& event);
+  void EndLoader(Round& round, Loader& loader, const std::string& how);
+  void Draw(const Round& round, Clock::time_point started);
+  bool WriteReport();
+  bool OperatorWantsMore();
+  void Say(const std::string& line) { terminal_.Out(line + "\n"); }
+  void Complain(const std::string& text) { terminal_.Err(Message(text)); }
+  bool Live() const { return live_; }
+
+  const StationOptions& options_;
+  Host& host_;
+  Terminal& terminal_;
+  std::string loader_;
+  std::string image_;
+  std::vector<int> ports_;
+  std::vector<Round> rounds_;
+  std::vector<Loader> loaders_;
+  int interruptSignal_ = 0;
+  std::string interruptHow_;
+  Clock::time_point stopDeadline_;
+  bool live_ = false;
+  std::size_t drawnLines_ = 0;
+  Clock::time_point lastDraw_;
+  bool reportFailed_ = false;
+};
+
+bool Station::Prepare() {
+  loader_ = options_.loader.empty() ? host_.DefaultLoader() : options_.loader;
+  image_ = ImageArgument(options_.image);
+  if (options_.ports) {
+    ports_ = *options_.ports;
+  } else {
+    const auto map = PortMapDirectory();
+    if (map) ports_ = PortMapPorts(*map);
+    if (ports_.empty()) {
+      Complain(map ? "no ports: the port map " + map->string() + " has no COM entries"
+                   : "no ports: there is no port map; name the ports with --ports");
+      return false;
+    }
+  }
+  std::string error;
+  if (!options_.report.empty() && !host_.CanCreate(options_.report, error)) {
+    Complain("cannot write the report " + options_.report + ": " + error);
+    return false;
+  }
+  return true;
+}
+
+// The loader's /GetInfo answer: the image's information line, or its refusal shown.
+std::optional<ImageInfo> Station::ReadImage() {
+  std::string error;
+  const int id = host_.Start(loader_, {"/GetInfo", image_}, error);
+  if (id < 0) {
+    Complain("cannot start the loader " + loader_ + ": " + error);
+    return std::nullopt;
+  }
+  StatusLineReader reader;
+  std::vector<StatusLine> lines;
+  std::string how;
+  Clock::time_point deadline = host_.Now() + options_.timeout;
+  bool ended = false;
+  bool silent = false;
+  while (!ended) {
+    for (const HostEvent& event : host_.Wait(deadline, false)) {
+      if (event.kind == HostEvent::Kind::kOutput && event.id == id) {
+        for (auto& line : reader.Feed(event.bytes)) lines.push_back(std::move(line));
+        deadline = host_.Now() + options_.timeout;
+      } else if (event.kind == HostEvent::Kind::kEnded && event.id == id) {
+        for (auto& line : reader.Finish()) lines.push_back(std::move(line));
+        how = event.how;
+        ended = true;
+      } else if (event.kind == HostEvent::Kind::kInterrupt) {
+        interruptSignal_ = event.signal;
+        host_.Kill(id);
+        deadline = Clock::time_point::max();
+      }
+    }
+    if (!ended && host_.Now() >= deadline) {
+      host_.Kill(id);
+      silent = true;
+      deadline = Clock::time_point::max();
+    }
+  }
+  if (interruptSignal_ != 0) return std::nullopt;
+  if (silent) {
+    Complain("the loader " + loader_ + " gave no answer to /GetInfo in " +
+             std::to_string(options_.timeout.count()) + " s");
+    return std::nullopt;
+  }
+  const auto final =
+      std::find_if(lines.begin(), lines.end(), [](const StatusLine& l) { return l.final; });
+  ImageInfo info;
+  info.file = image_;
+  if (final == lines.end()) {
+    Complain("the loader " + loader_ + " gave no status line for /GetInfo " + image_ + " (" + how +
+             ")");
+    return std::nullopt;
+  }
+  if (!ParseInformationLine(final->text, info)) {
+    Complain("the loader refuses the image " + options_.image + ": " + DisplayText(final->text));
+    return std::nullopt;
+  }
+  return info;
+}
+
+void Station::RunRound(Round& round) {
+  const Clock::time_point started = host_.Now();
+  round.start = std::chrono::system_clock::now();
+  loaders_.clear();
+  for (const int com : ports_) {
+    PortRow row;
+    row.com = com;
+    row.start = std::chrono::system_clock::now();
+    std::string error;
+    const int id = host_.Start(
+        loader_, {"/COM" + std::to_string(com), "/NoPrompts", "/Updates", image_}, error);
+    if (id < 0) {
+      row.End(std::chrono::system_clock::now(), "the loader could not be started: " + error,
+              options_.skipEmpty);
+    } else {
+      Loader loader;
+      loader.id = id;
+      loader.row = round.rows.size();
+      loader.lastHeard = host_.Now();
+      loaders_.push_back(std::move(loader));
+    }
+    round.rows.push_back(std::move(row));
+  }
+
+  live_ = terminal_.Live() && static_cast<int>(round.rows.size()) + 3 < terminal_.Height();
+  drawnLines_ = 0;
+  if (live_) {
+    terminal_.Quiet(true);
+    Draw(round, started);
+  } else {
+    Say(RoundStartLine(round));
+    for (const PortRow& row : round.rows) {
+      if (row.outcome != Outcome::kRunning) Say(OutcomeLine(row));
+    }
+  }
+
+  bool dirty = false;
+  const auto running = [&] {
+    return std::any_of(loaders_.begin(), loaders_.end(), [](const Loader& l) { return !l.ended; });
+  };
+  while (running()) {
+    Clock::time_point deadline = Clock::time_point::max();
+    for (const Loader& loader : loaders_) {
+      if (!loader.ended && !loader.killed) deadline = std::min(deadline, EndBy(round, loader));
+    }
+    if (live_ && dirty) deadline = std::min(deadline, lastDraw_ + kRedrawPeriod);
+    for (const HostEvent& event : host_.Wait(deadline, false)) {
+      if (event.kind == HostEvent::Kind::kInterrupt) {
+        Interrupt(round, event);
+        continue;
+      }
+      for (Loader& loader : loaders_) {
+        if (loader.id == event.id && !loader.ended) Handle(round, loader, event);
+      }
+      dirty = true;
+    }
+    const Clock::time_point now = host_.Now();
+    for (Loader& loader : loaders_) {
+      if (loader.ended || loader.killed || now < EndBy(round, loader)) continue;
+      host_.Kill(loader.id);
+      loader.killed = true;
+      PortRow& row = round.rows[loader.row];
+      if (interruptSignal_ == 0 && !row.final) {
+        row.failure =
+            "killed after " + std::to_string(options_.timeout.count()) + " s without a status line";
+      }
+    }
+    if (live_ && dirty && now - lastDraw_ >= kRedrawPeriod) {
+      Draw(round, started);
+      dirty = false;
+    }
+  }
+
+  round.end = std::chrono::system_clock::now();
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(host_.Now() - started);
+  if (live_) {
+    Draw(round, started);
+    terminal_.Quiet(false);
+    for (const PortRow& row : round.rows) {
+      for (const std::string& message : row.messages) Say(MessageLine(row, message));
+    }
+  } else {
+    Say(RoundEndLine(round, elapsed));
+  }
+}
+
+// When a loader still running is killed: a bound after the last bytes it wrote (a short
+// one once its final line came), or at the end of the grace after a stop.
+Clock::time_point Station::EndBy(const Round& round, const Loader& loader) const {
+  if (interruptSignal_ != 0) return stopDeadline_;
+  if (round.rows[loader.row].final) return loader.lastHeard + kEndGrace;
+  return loader.lastHeard + options_.timeout;
+}
+
+void Station::Handle(Round& round, Loader& loader, const HostEvent& event) {
+  PortRow& row = round.rows[loader.row];
+  switch (event.kind) {
+    case HostEvent::Kind::kOutput:
+      loader.lastHeard = host_.Now();
+      for (const StatusLine& line : loader.reader.Feed(event.bytes)) {
+        const Change change = row.Apply(line);
+        if (!live_) {
+          if (const std::string text = EventLine(row, change); !text.empty()) Say(text);
+        }
+      }
+      break;
+    case HostEvent::Kind::kDiagnostic: {
+      loader.diagnostic += event.bytes;
+      std::size_t newline;
+      while ((newline = loader.diagnostic.find('\n')) != std::string::npos) {
+        std::string line = loader.diagnostic.substr(0, newline);
+        loader.diagnostic.erase(0, newline + 1);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) continue;
+        if (!live_) Say(MessageLine(row, line));
+        row.AddMessage(std::move(line));
+      }
+      if (loader.diagnostic.size() > kMaxMessageBytes) {
+        row.AddMessage(loader.diagnostic.substr(0, kMaxMessageBytes));
+        loader.diagnostic.clear();
+      }
+      break;
+    }
+    case HostEvent::Kind::kEnded:
+      EndLoader(round, loader, event.how);
+      break;
+    default:
+      break;
+  }
+}
+
+void Station::EndLoader(Round& round, Loader& loader, const std::string& how) {
+  PortRow& row = round.rows[loader.row];
+  for (const StatusLine& line : loader.reader.Finish()) row.Apply(line);
+  if (!loader.diagnostic.empty()) row.AddMessage(std::move(loader.diagnostic));
+  loader.ended = true;
+  const std::string why = interruptSignal_ != 0
+                              ? "stopped (" + interruptHow_ + ")"
+                              : "the loader ended without a final line (" + how + ")";
+  row.End(std::chrono::system_clock::now(), why, options_.skipEmpty);
+  if (!live_) Say(OutcomeLine(row));
+}
+
+void Station::Interrupt(Round& round, const HostEvent& event) {
+  if (interruptSignal_ != 0) return;
+  interruptSignal_ = event.signal;
+  interruptHow_ = event.how;
+  round.interrupted = true;
+  stopDeadline_ = host_.Now() + kStopGrace;
+  for (const Loader& loader : loaders_) {
+    if (!loader.ended) host_.Stop(loader.id);
+  }
+}
+
+void Station::Draw(const Round& round, Clock::time_point started) {
+  const TableStyle style{terminal_.Width(), terminal_.Colours()};
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(host_.Now() - started);
+  const std::vector<std::string> lines = RenderTable(round, style, elapsed);
+  std::string text;
+  // Back to the table's first line; each line is shorter than the terminal, so none wrapped.
+  if (drawnLines_ > 0) text = "\r\x1b[" + std::to_string(drawnLines_) + "A";
+  for (const std::string& line : lines) text += "\x1b[2K" + line + "\n";
+  terminal_.Out(text);
+  drawnLines_ = lines.size();
+  lastDraw_ = host_.Now();
+}
+
+bool Station::WriteReport() {
+  if (options_.report.empty()) return true;
+  std::string error;
+  if (host_.WriteFileAtomically(options_.report, ReportJson(rounds_), error)) return true;
+  Complain("cannot write the report " + options_.report + ": " + error);
+  reportFailed_ = true;
+  return false;
+}
+
+// Waits for Enter (a line) to flash again; "q", end of input or a stop ends the station.
+bool Station::OperatorWantsMore() {
+  if (live_) {
+    terminal_.FlushInput();
+    terminal_.Out("Press Enter to flash again; q or Ctrl-D ends.\n");
+  } else {
+    Say("waiting for a line on standard input to flash again");
+  }
+  for (;;) {
+    for (const HostEvent& event : host_.Wait(Clock::time_point::max(), true)) {
+      switch (event.kind) {
+        case HostEvent::Kind::kOperatorLine:
+          return event.bytes != "q" && event.bytes != "quit";
+        case HostEvent::Kind::kOperatorEnd:
+          return false;
+        case HostEvent::Kind::kInterrupt:
+          interruptSignal_ = event.signal;
+          return false;
+        default:
+          break;
+      }
+    }
+  }
+}
+
+int Station::Run() {
+  if (!Prepare()) return kExitUsage;
+  for (int number = 1;; ++number) {
+    std::optional<ImageInfo> image = ReadImage();
+    if (!image) return interruptSignal_ != 0 ? kSignalExitBase + interruptSignal_ : kExitUsage;
+    rounds_.emplace_back();
+    Round& round = rounds_.back();
+    round.number = number;
+    round.image = *image;
+    RunRound(round);
+    WriteReport();
+    if (interruptSignal_ != 0 || !options_.repeat || !OperatorWantsMore()) break;
+  }
+  if (interruptSignal_ != 0) return kSignalExitBase + interruptSignal_;
+  const bool failed =
+      reportFailed_ || std::any_of(rounds_.begin(), rounds_.end(), [](const Round& r) {
+        const Counts c = r.Count();
+        return c.failed + c.running > 0;
+      });
+  return failed ? kExitFailed : kExitSucceeded;
+}
+
+}  // namespace
+
+int RunStation(const StationOptions& options, Host& host, Terminal& terminal) {
+  if (options.help) {
+    terminal.Out(kStationUsage);
+    return kExitSucceeded;
+  }
+  if (options.version) {
+    terminal.Out("downloader-station " DOWNLOADER_VERSION "\n");
+    return kExitSucceeded;
+  }
+  return Station(options, host, terminal).Run();
+}
+
+}  // namespace downloader::station
