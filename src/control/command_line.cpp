@@ -1,13 +1,12 @@
 #include "control/command_line.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <filesystem>
 
 #include "control/exceptions.h"
 #include "control/program_file.h"
 #include "control/report.h"
+#include "platform/file_names.h"
 #include "serial/globals.h"
 #include "serial/helpers.h"
 #include "ui/window_system.h"
@@ -43,13 +42,6 @@ int SwitchIndex(std::string_view word) {
 // by a second "/" further on.
 bool IsSwitch(const std::string& argument) {
   return argument[0] == '/' && argument.find('/', 1) == std::string::npos;
-}
-
-bool HasExtension(const std::string& name) {
-  const auto separator = name.find_last_of('/');
-  const auto dot = name.rfind('.');
-  if (dot == std::string::npos) return false;
-  return separator == std::string::npos || dot > separator;
 }
 
 void ParseSwitch(const std::string& argument) {
@@ -88,9 +80,9 @@ void ParseFileName(const std::string& argument) {
   // Installed in a system folder, the loader's own folder is seldom where the user keeps
   // the file: a name typed on its own command line is looked up where the user stands
   // first. A master program's command lines keep the loader's folder alone.
-  if (!PipeMode && !StartDirectory.empty() && std::filesystem::path(argument).is_relative()) {
+  if (!PipeMode && !StartDirectory.empty() && PathOf(argument).is_relative()) {
     for (const std::string& name : {argument, extended}) {
-      const std::string full = (std::filesystem::path(StartDirectory) / name).string();
+      const std::string full = NameOf(PathOf(StartDirectory) / PathOf(name));
       if (FileExists(full)) {
         ObjectFileName = full;
         ObjectFileTypedName = name;
@@ -103,11 +95,6 @@ void ParseFileName(const std::string& argument) {
 }
 
 }  // namespace
-
-bool FileExists(const std::string& name) {
-  struct stat info {};
-  return !name.empty() && ::stat(name.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
-}
 
 void LoadCommandLine(int argc, const char* const* argv) {
   ArgumentList.clear();

@@ -102,7 +102,4 @@ std::string HelpText(std::string_view programFileName);
 /// Shows the help text in a modal message dialog, then throws EHelp.
 [[noreturn]] void ShowHelp();
 
-/// Whether a file of that name exists (a directory does not count).
-bool FileExists(const std::string& name);
-
 }  // namespace downloader

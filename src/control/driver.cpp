@@ -1,16 +1,16 @@
 #include "control/driver.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <filesystem>
+#include <system_error>
+
 #include "control/command_line.h"
 #include "control/pipe.h"
 #include "control/program_file.h"
 #include "control/report.h"
+#include "control/standard_handles.h"
 #include "download/download.h"
 #include "image/process_object_code.h"
+#include "platform/file_names.h"
 #include "serial/globals.h"
 #include "ui/forms.h"
 #include "ui/message_loop.h"
@@ -22,8 +22,8 @@ namespace {
 const std::string kCrLf = "\r\n";
 
 void InitStdHandles(const StandardDescriptors& standard) {
-  ReadHandle = standard.input ? STDIN_FILENO : kInvalidHandle;
-  WriteHandle = standard.output ? STDOUT_FILENO : kInvalidHandle;
+  ReadHandle = standard.input ? StandardInput() : kInvalidHandle;
+  WriteHandle = standard.output ? StandardOutput() : kInvalidHandle;
 }
 
 void RunPipeLoop() {
@@ -38,18 +38,6 @@ void RunPipeLoop() {
 }
 
 }  // namespace
-
-StandardDescriptors SecureStandardDescriptors() {
-  StandardDescriptors standard;
-  bool* open[3] = {&standard.input, &standard.output, &standard.error};
-  for (int fd = 0; fd < 3; ++fd) {
-    if (::fcntl(fd, F_GETFD) != -1) continue;
-    *open[fd] = false;
-    // open() returns the lowest free descriptor, which is this one.
-    ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
-  }
-  return standard;
-}
 
 std::string CommandLineErrorText(const Exception& error) {
   const std::string& message = error.Message;
@@ -77,7 +65,7 @@ std::string CommandLineErrorText(const Exception& error) {
 }
 
 int RunDownloader(int argc, const char* const* argv, const StandardDescriptors& standard) {
-  ::signal(SIGPIPE, SIG_IGN);
+  PrepareProcess();
   MarkMainThread();
 
   InitSerialUnit();
@@ -87,11 +75,11 @@ int RunDownloader(int argc, const char* const* argv, const StandardDescriptors& 
 
   try {
     std::error_code noDirectory;
-    StartDirectory = std::filesystem::current_path(noDirectory).string();
+    StartDirectory = NameOf(std::filesystem::current_path(noDirectory));
     const std::string directory = ProgramDirectory();
-    if (!directory.empty() && ::chdir(directory.c_str()) != 0) {
-      // The loader works on from the directory it was started in.
-    }
+    std::error_code failed;
+    // On failure the loader works on from the directory it was started in.
+    if (!directory.empty()) std::filesystem::current_path(PathOf(directory), failed);
     InitStdHandles(standard);
     LoadCommandLine(argc, argv);
     ParseArguments();

@@ -13,8 +13,9 @@ struct StandardDescriptors {
   bool error = true;
 };
 
-/// Checks descriptors 0, 1 and 2 before anything opens a file, and puts /dev/null in the
-/// place of a closed one, so that no later open turns a file into the status channel.
+/// Checks the standard descriptors (handles) before anything opens a file. On POSIX a
+/// closed one gets /dev/null in its place, so that no later open turns a file into the
+/// status channel; on Windows a missing handle simply stays missing.
 StandardDescriptors SecureStandardDescriptors();
 
 /// The text that the driver reports for a command-line exception; empty for EHelp.

@@ -1,14 +1,22 @@
 #include <exception>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "control/driver.h"
+#include "platform/system.h"
 #include "ui/window_module.h"
 
 int main(int argc, char** argv) {
   const auto standard = downloader::SecureStandardDescriptors();
   try {
     downloader::SetWindowSystem(downloader::MakeDisplayWindowSystem());
-    return downloader::RunDownloader(argc, argv, standard);
+    // The arguments as UTF-8, whatever the platform handed over.
+    const std::vector<std::string> arguments = downloader::ProgramArguments(argc, argv);
+    std::vector<const char*> pointers;
+    for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
+    pointers.push_back(nullptr);
+    return downloader::RunDownloader(static_cast<int>(arguments.size()), pointers.data(), standard);
   } catch (const std::exception& error) {
     std::cerr << "downloader: internal error: " << error.what() << '\n';
   } catch (...) {

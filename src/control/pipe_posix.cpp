@@ -4,9 +4,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
-
 #include "control/command_line.h"
 #include "control/exceptions.h"
 #include "control/pipe.h"
@@ -71,39 +68,6 @@ void StartMasterProgram() {
   ReadHandle = commands[0];
   WriteHandle = status[1];
   PipeMode = true;
-}
-
-bool PipeReadText(std::string& text) {
-  text.clear();
-  if (ReadHandle == kInvalidHandle) return false;
-  ssize_t n;
-  do {
-    n = ::read(ReadHandle, PipeBuffer.data(), kPipeBufferSize - 1);
-  } while (n < 0 && errno == EINTR);
-  if (n <= 0) return false;
-  PipeBuffer[static_cast<std::size_t>(n)] = '\0';
-  text.assign(PipeBuffer.data(), ::strnlen(PipeBuffer.data(), static_cast<std::size_t>(n)));
-  return true;
-}
-
-std::vector<std::string> SplitPipeArguments(const std::string& text) {
-  std::vector<std::string> arguments;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    const std::size_t start = i;
-    while (i < text.size() && text[i] != ' ' && text[i] != '\t') ++i;
-    if (i > start) arguments.push_back(text.substr(start, i - start));
-  }
-  return arguments;
-}
-
-bool ReadPipeArguments() {
-  ArgumentList.clear();
-  std::string text;
-  if (!PipeReadText(text)) return false;
-  ArgumentList = SplitPipeArguments(text);
-  return true;
 }
 
 void ReapMasterProgram() {

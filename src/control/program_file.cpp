@@ -1,31 +1,21 @@
 #include "control/program_file.h"
 
-#include <unistd.h>
-
-#include <vector>
+#include "platform/file_names.h"
+#include "platform/system.h"
 
 namespace downloader {
 
 std::string ProgramFilePath() {
-  std::vector<char> buffer(4096);
-  for (;;) {
-    const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (n < 0) return {};
-    if (static_cast<std::size_t>(n) < buffer.size()) return std::string(buffer.data(), n);
-    buffer.resize(buffer.size() * 2);
-  }
+  return RunningProgramPath();
 }
 
 std::string ProgramDirectory() {
-  const std::string path = ProgramFilePath();
-  const auto slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  // Appending an empty name adds the trailing separator (none to an empty path).
+  return NameOf(PathOf(ProgramFilePath()).parent_path() / "");
 }
 
 std::string ProgramFileName() {
-  const std::string path = ProgramFilePath();
-  const auto slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+  return NameOf(PathOf(ProgramFilePath()).filename());
 }
 
 }  // namespace downloader

@@ -4,8 +4,7 @@
 
 namespace downloader {
 
-/// Full path of the running program's own file (/proc/self/exe resolved); empty when the
-/// system cannot tell.
+/// Full path (UTF-8) of the running program's own file; empty when the system cannot tell.
 std::string ProgramFilePath();
 
 /// The directory part of ProgramFilePath(), with its trailing separator.

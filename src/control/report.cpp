@@ -1,10 +1,7 @@
 #include "control/report.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "control/command_line.h"
+#include "control/standard_handles.h"
 #include "serial/helpers.h"
 #include "ui/message_loop.h"
 #include "ui/window_system.h"
@@ -39,10 +36,9 @@ std::string DialogText(std::string_view text) {
 bool PipeWriteText(std::string_view text) {
   if (WriteHandle == kInvalidHandle) return false;
   // A line may be longer than a pipe's atomic write; write it whole. A failed write
-  // (EPIPE with SIGPIPE ignored, ENOSPC) ends the attempt quietly.
+  // (a reader that has gone, a full disk) ends the attempt quietly.
   while (!text.empty()) {
-    const ssize_t n = ::write(WriteHandle, text.data(), text.size());
-    if (n < 0 && errno == EINTR) continue;
+    const long n = WriteToHandle(WriteHandle, text.data(), text.size());
     if (n <= 0) break;
     text.remove_prefix(static_cast<std::size_t>(n));
   }

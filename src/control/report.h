@@ -1,13 +1,15 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace downloader {
 
-/// Platform handle of the status channel and of the command-line source. On POSIX a file
-/// descriptor; kInvalidHandle (all bits set) means there is none.
-using Handle = int;
+/// Platform handle of the status channel and of the command-line source: on POSIX a file
+/// descriptor, on Windows a HANDLE's value. kInvalidHandle (all bits set) means there is
+/// none.
+using Handle = std::intptr_t;
 inline constexpr Handle kInvalidHandle = -1;
 
 /// Where pipe command lines are read from; standard input, or the pipe from the master.

@@ -47,9 +47,12 @@ struct DateNames {
 /// English names and ":".
 const DateNames& EnglishDateNames();
 
-/// The names of the user's time locale (LC_ALL, LC_TIME, LANG), read once on first use;
-/// English where the locale is unknown or gives no name.
+/// The names of the user's time locale (LC_ALL, LC_TIME, LANG; on Windows the user's
+/// locale), read once on first use; English where the locale is unknown or gives no name.
 const DateNames& UserDateNames();
+
+/// Reads the names of the user's time locale from the system, as UserDateNames keeps them.
+DateNames LoadUserDateNames();
 
 /// The compile date as users see it, "dddd, mmmm d, yyyy, hh:mm am/pm": full weekday and
 /// month names, day without leading zero, four-digit year, two-digit hour on the 12-hour

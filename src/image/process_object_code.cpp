@@ -8,6 +8,7 @@
 #include "image/image_file.h"
 #include "image/information_line.h"
 #include "image/validation.h"
+#include "platform/file_names.h"
 #include "ui/forms.h"
 #include "ui/window_system.h"
 
@@ -22,13 +23,13 @@ DownloadHook downloadHook = NoDownload;
 std::string CurrentDirectory() {
   std::error_code error;
   const auto directory = std::filesystem::current_path(error);
-  return error ? std::string() : directory.string();
+  return error ? std::string() : NameOf(directory);
 }
 
 std::string FullName(const std::string& name) {
   std::error_code error;
-  const auto full = std::filesystem::absolute(name, error);
-  return error ? name : full.string();
+  const auto full = std::filesystem::absolute(PathOf(name), error);
+  return error ? name : NameOf(full);
 }
 
 /// The request from the object file read on: read the named file, check the image, then

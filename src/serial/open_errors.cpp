@@ -1,17 +1,9 @@
 #include "serial/open_errors.h"
 
-#include <dirent.h>
-#include <grp.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <mutex>
-#include <vector>
 
+#include "control/standard_handles.h"
 #include "serial/hints.h"
 #include "serial/port_lock.h"
 #include "serial/serial_device.h"
@@ -25,21 +17,6 @@ HintSink sink;
 
 std::string Label(const std::string& port, const std::string& comName) {
   return comName.empty() ? port : port + " (" + comName + ")";
-}
-
-bool IsMember(const group& entry, const char* user) {
-  for (char** member = entry.gr_mem; member != nullptr && *member != nullptr; ++member) {
-    if (std::strcmp(*member, user) == 0) return true;
-  }
-  return false;
-}
-
-bool AllDigits(const char* s) {
-  if (*s == '\0') return false;
-  for (; *s; ++s) {
-    if (*s < '0' || *s > '9') return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -57,7 +34,7 @@ void WriteHint(const std::string& line) {
   }
   const std::string text = line + "\n";
   // One write, so lines of several threads never mix.
-  [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, text.data(), text.size());
+  WriteToHandle(StandardError(), text.data(), text.size());
 }
 
 uint32_t OpenErrorCode(int err) {
@@ -80,39 +57,6 @@ uint32_t OpenErrorCode(int err) {
     default:
       return err == EWOULDBLOCK ? kErrorAccessDenied : static_cast<uint32_t>(err);
   }
-}
-
-std::string PermissionHint(const std::string& device, const std::string& comName) {
-  struct stat st {};
-  if (::stat(device.c_str(), &st) != 0) {
-    return "downloader: no permission to reach " + Label(device, comName) +
-           "; a folder on its path is closed to this user";
-  }
-  std::string name;
-  GroupStanding standing = GroupStanding::kNoGroup;
-  group entry{};
-  group* found = nullptr;
-  std::vector<char> buffer(16384);
-  if (st.st_gid != 0 &&
-      ::getgrgid_r(st.st_gid, &entry, buffer.data(), buffer.size(), &found) == 0 && found) {
-    name = found->gr_name;
-    std::vector<gid_t> groups(static_cast<std::size_t>(std::max(::getgroups(0, nullptr), 0)));
-    groups.resize(static_cast<std::size_t>(
-        std::max(::getgroups(static_cast<int>(groups.size()), groups.data()), 0)));
-    passwd user{};
-    passwd* me = nullptr;
-    std::vector<char> userBuffer(16384);
-    ::getpwuid_r(::getuid(), &user, userBuffer.data(), userBuffer.size(), &me);
-    if (::getegid() == st.st_gid ||
-        std::find(groups.begin(), groups.end(), st.st_gid) != groups.end()) {
-      standing = GroupStanding::kHasGroup;
-    } else if (me != nullptr && (me->pw_gid == st.st_gid || IsMember(*found, me->pw_name))) {
-      standing = GroupStanding::kJoinedLater;
-    } else {
-      standing = GroupStanding::kNotMember;
-    }
-  }
-  return PermissionHintText(Label(device, comName), name, standing);
 }
 
 std::string PermissionHintText(const std::string& label, const std::string& group,
@@ -139,37 +83,6 @@ std::string LockFileHint(const std::string& lockFile, const std::string& port,
   return "downloader: cannot take the lock file " + lockFile + " of " + Label(port, comName) +
          ": it belongs to another user and names no running program; remove it: sudo rm " +
          lockFile;
-}
-
-pid_t FindDeviceHolder(const std::string& device, const std::string& procRoot) {
-  struct stat target {};
-  if (::stat(device.c_str(), &target) != 0) return 0;
-  DIR* proc = ::opendir(procRoot.c_str());
-  if (proc == nullptr) return 0;
-  pid_t holder = 0;
-  const pid_t self = ::getpid();
-  while (holder == 0) {
-    const dirent* entry = ::readdir(proc);
-    if (entry == nullptr) break;
-    if (!AllDigits(entry->d_name)) continue;
-    const pid_t pid = static_cast<pid_t>(std::stol(entry->d_name));
-    if (pid == self) continue;
-    const std::string fdDir = procRoot + "/" + entry->d_name + "/fd";
-    DIR* fds = ::opendir(fdDir.c_str());
-    if (fds == nullptr) continue;
-    while (const dirent* fd = ::readdir(fds)) {
-      if (!AllDigits(fd->d_name)) continue;
-      struct stat opened {};
-      if (::stat((fdDir + "/" + fd->d_name).c_str(), &opened) == 0 &&
-          opened.st_dev == target.st_dev && opened.st_ino == target.st_ino) {
-        holder = pid;
-        break;
-      }
-    }
-    ::closedir(fds);
-  }
-  ::closedir(proc);
-  return holder;
 }
 
 std::string BusyHint(const std::string& port, const std::string& comName, pid_t holder,

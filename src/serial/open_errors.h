@@ -21,7 +21,7 @@ enum class GroupStanding {
 };
 
 /// The hint line for a device this user may not open: the group to join when the device
-/// belongs to one (e.g. dialout) and the command for it, or what else to do.
+/// belongs to one (e.g. dialout) and the command for it, or what else to do. POSIX only.
 std::string PermissionHint(const std::string& device, const std::string& comName);
 
 /// PermissionHint's text for `label` ("/dev/ttyUSB0 (COM1)") and the device's `group`.
@@ -38,7 +38,7 @@ std::string BusyHint(const std::string& port, const std::string& comName, pid_t 
                      const std::string& procRoot = "/proc");
 
 /// The first process other than this one with `device` open, searched under `procRoot`; 0
-/// when none is found (or the search is not allowed).
+/// when none is found (or the search is not allowed). POSIX only.
 pid_t FindDeviceHolder(const std::string& device, const std::string& procRoot = "/proc");
 
 }  // namespace downloader

@@ -2,18 +2,22 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
 namespace downloader {
 
 /// The folder of UUCP lock files: /run/lock when this process can write there, else /tmp.
+/// (Windows: the namespace of the lock objects, "Global".)
 std::string LockDirectory();
 
 /// Holds one UUCP-style lock file ("LCK..<target>", the holder's PID as ten right-aligned
 /// digits and a newline) plus an flock on it, so that two processes taking the same lock
 /// at the same moment never both get it. minicom, picocom and ser2net honour the file;
 /// a file naming a process that no longer runs is taken over. Released on destruction.
+/// On Windows the lock is a named mutex "Global\LCK..<target>" that lives as long as its
+/// holder keeps it open: the system releases it when the holder ends, however it ends.
 class PortLock {
  public:
   PortLock() = default;
@@ -43,7 +47,7 @@ class PortLock {
   void Release();
 
   std::string path_;
-  int fd_ = -1;
+  std::intptr_t held_ = -1;  ///< POSIX: the lock file's descriptor; Windows: a named mutex
 };
 
 /// The name of the program of a running process (/proc/PID/comm), or empty.

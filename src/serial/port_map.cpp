@@ -1,31 +1,31 @@
 #include "serial/port_map.h"
 
-#include <libserialport.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <system_error>
 
+#include "platform/file_names.h"
+#include "platform/system.h"
 #include "serial/hints.h"
 
 namespace downloader {
 
 namespace {
 
-std::optional<std::string> Env(const char* name) {
-  const char* value = std::getenv(name);
-  if (value == nullptr) return std::nullopt;
-  return std::string(value);
-}
+namespace fs = std::filesystem;
 
 bool IsDirectory(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  std::error_code error;
+  return fs::is_directory(PathOf(path), error);
+}
+
+// What the entry itself is, a symbolic link not followed; not_found when there is none.
+fs::file_type EntryType(const fs::path& path) {
+  std::error_code error;
+  return fs::symlink_status(path, error).type();
 }
 
 std::string BaseName(const std::string& path) {
@@ -34,11 +34,9 @@ std::string BaseName(const std::string& path) {
 }
 
 std::string RealPathOr(const std::string& path) {
-  char* real = ::realpath(path.c_str(), nullptr);
-  if (real == nullptr) return path;
-  std::string resolved(real);
-  ::free(real);
-  return resolved;
+  std::error_code error;
+  const fs::path real = fs::canonical(PathOf(path), error);
+  return error ? path : NameOf(real);
 }
 
 // "COM<n>" with n a decimal number from 1; 0 otherwise.
@@ -53,7 +51,7 @@ int ComNumber(const std::string& name) {
 }
 
 // The first line of an entry file, at most 4 KiB of it, without trailing spaces and CR.
-std::string FirstLine(const std::string& path) {
+std::string FirstLine(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::string buffer(4096, '\0');
   in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
@@ -68,21 +66,22 @@ std::string FirstLine(const std::string& path) {
   return line.substr(start);
 }
 
-PortTarget FromEntry(const std::string& entry) {
+PortTarget FromEntry(const fs::path& entry) {
   PortTarget target;
-  struct stat st {};
-  if (::lstat(entry.c_str(), &st) != 0) return target;
-  if (S_ISLNK(st.st_mode)) {
+  const fs::file_type type = EntryType(entry);
+  if (type == fs::file_type::symlink) {
     target.kind = PortTarget::Kind::kLocal;
     // A dangling link keeps its own name, so the open fails as a missing port.
-    target.device = RealPathOr(entry);
+    target.device = RealPathOr(NameOf(entry));
     return target;
   }
-  if (!S_ISREG(st.st_mode)) return target;
-  if (::access(entry.c_str(), R_OK) != 0 && errno == EACCES) {
+  if (type != fs::file_type::regular) return target;
+  errno = 0;
+  if (!std::ifstream(entry, std::ios::binary) && errno == EACCES) {
     // Read as empty, it would hide the port without a word.
-    WriteHint("downloader: no permission to read the port map entry " + entry +
-              "; make it readable: chmod a+r " + entry);
+    const std::string name = NameOf(entry);
+    WriteHint("downloader: no permission to read the port map entry " + name +
+              "; make it readable: chmod a+r " + name);
     return target;
   }
   const std::string line = FirstLine(entry);
@@ -147,26 +146,6 @@ std::vector<std::string> CountedPorts(std::vector<std::string> ports,
   return ports;
 }
 
-PortMapEnvironment SystemPortMapEnvironment() {
-  PortMapEnvironment env;
-  env.downloaderPorts = Env("DOWNLOADER_PORTS");
-  env.xdgConfigHome = Env("XDG_CONFIG_HOME");
-  env.home = Env("HOME");
-  env.enumeratePorts = [] {
-    std::vector<std::string> names;
-    sp_port** list = nullptr;
-    if (sp_list_ports(&list) == SP_OK) {
-      for (sp_port** p = list; *p != nullptr; ++p) names.emplace_back(sp_get_port_name(*p));
-      sp_free_port_list(list);
-    }
-    return names;
-  };
-  std::ifstream active("/sys/class/tty/console/active");
-  std::string word;
-  while (active >> word) env.consoleNames.push_back(word);
-  return env;
-}
-
 std::optional<std::string> PortMapDirectory(const PortMapEnvironment& env) {
   if (env.downloaderPorts) return *env.downloaderPorts;
   std::string user;
@@ -184,12 +163,21 @@ PortTarget ResolvePort(const std::string& comName, const PortMapEnvironment& env
   const int number = ComNumber(comName);
   if (number == 0) return {};
   if (const auto dir = PortMapDirectory(env); dir && !dir->empty()) {
-    const std::string entry = *dir + "/" + comName;
-    struct stat st {};
-    if (::lstat(entry.c_str(), &st) == 0) return FromEntry(entry);
+    // A file, never the device that Windows reserves the name COM1..COM9 for.
+    const fs::path entry = FileInFolder(*dir, comName);
+    const fs::file_type type = EntryType(entry);
+    if (type != fs::file_type::not_found && type != fs::file_type::none) return FromEntry(entry);
   }
   // A map named by $DOWNLOADER_PORTS is complete: nothing outside it is ever touched.
-  if (env.downloaderPorts || !env.enumeratePorts) return {};
+  if (env.downloaderPorts) return {};
+  if (env.namedSystemPorts) {
+    // The system names its ports itself; its device namespace reaches COM10 and above too.
+    PortTarget target;
+    target.kind = PortTarget::Kind::kLocal;
+    target.device = "\\\\.\\" + comName;
+    return target;
+  }
+  if (!env.enumeratePorts) return {};
   const auto ports = CountedPorts(env.enumeratePorts(), env.consoleNames);
   if (static_cast<std::size_t>(number) > ports.size()) return {};
   PortTarget target;

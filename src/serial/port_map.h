@@ -25,17 +25,22 @@ struct PortTarget {
 /// Everything the resolution reads from the system, so tests can give their own.
 struct PortMapEnvironment {
   std::optional<std::string> downloaderPorts;  ///< $DOWNLOADER_PORTS
-  std::optional<std::string> xdgConfigHome;    ///< $XDG_CONFIG_HOME
-  std::optional<std::string> home;             ///< $HOME
+  /// $XDG_CONFIG_HOME; on Windows %APPDATA%, which holds downloader\ports the same way.
+  std::optional<std::string> xdgConfigHome;
+  std::optional<std::string> home;  ///< $HOME (not on Windows)
   std::string systemDirectory = "/etc/downloader/ports";
   /// The serial ports the system reports (device paths, in any order).
   std::function<std::vector<std::string>()> enumeratePorts;
   /// The kernel's console devices, as /sys/class/tty/console/active names them ("ttyS0").
   std::vector<std::string> consoleNames;
+  /// Windows: a name without an entry is the system's port of that name (\\.\COM<n>),
+  /// instead of the n-th enumerated port.
+  bool namedSystemPorts = false;
 };
 
-/// The environment of this process: the variables above, libserialport's enumeration and
-/// /sys/class/tty/console/active.
+/// The environment of this process. POSIX: the variables above, libserialport's
+/// enumeration and /sys/class/tty/console/active. Windows: DOWNLOADER_PORTS, %APPDATA% and
+/// %ProgramData%\downloader\ports, with the system's own port names.
 PortMapEnvironment SystemPortMapEnvironment();
 
 /// The port map folder: $DOWNLOADER_PORTS when set (whether or not it exists), else the
@@ -46,7 +51,8 @@ std::optional<std::string> PortMapDirectory(const PortMapEnvironment& env);
 /// Resolves "COM<n>": the map entry named exactly so (a symbolic link to a device, or a
 /// text file whose first line is a device path or rfc2217://HOST:PORT; empty or "none"
 /// hides the port); without an entry the n-th enumerated port sorted by path, never
-/// counting the console; nothing when $DOWNLOADER_PORTS is set, since that map is complete.
+/// counting the console (Windows: the port of that name); nothing when $DOWNLOADER_PORTS
+/// is set, since that map is complete.
 PortTarget ResolvePort(const std::string& comName, const PortMapEnvironment& env);
 
 /// Parses "rfc2217://HOST:PORT" (HOST may be [v6-address]); false when it is not that.

@@ -3,7 +3,7 @@
 #include <mutex>
 
 #include "serial/port_map.h"
-#include "serial/serial_device_libserialport.h"
+#include "serial/serial_device_local.h"
 #include "serial/serial_device_rfc2217.h"
 #include "serial/serial_trace.h"
 

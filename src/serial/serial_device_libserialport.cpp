@@ -1,4 +1,5 @@
 #include "serial/serial_device_libserialport.h"
+#include "serial/serial_device_local.h"
 
 #include <fcntl.h>
 #include <libserialport.h>

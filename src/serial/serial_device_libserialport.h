@@ -1,10 +1,10 @@
 #pragma once
 
+// What the local backend on POSIX (libserialport) offers beyond OpenLocalDevice: the
+// transfers on a descriptor, and its ioctl seam for tests.
+
 #include <cstddef>
 #include <cstdint>
-#include <string>
-
-#include "serial/serial_device.h"
 
 namespace downloader {
 
@@ -38,11 +38,5 @@ class TtyTransfers {
 /// makes. nullptr restores the system's.
 using LocalIoctl = int (*)(int fd, unsigned long request, void* argument);
 void SetLocalIoctl(LocalIoctl ioctl);
-
-/// Opens a local serial device exclusively: resolves symbolic links, takes the UUCP lock
-/// of the device's name, opens it with libserialport, then flock and TIOCEXCL on it.
-/// Failures give the error codes of OpenErrorCode; no permission and in use also write a
-/// hint line. `comName` only labels hint lines.
-DeviceOpenResult OpenLocalDevice(const std::string& device, const std::string& comName);
 
 }  // namespace downloader

@@ -1,13 +1,5 @@
 #include "serial/serial_device_rfc2217.h"
 
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -17,6 +9,7 @@
 #include "serial/hints.h"
 #include "serial/open_errors.h"
 #include "serial/port_lock.h"
+#include "serial/socket.h"
 #include "serial/telnet.h"
 
 namespace downloader {
@@ -35,11 +28,6 @@ Clock::time_point Deadline(uint32_t ms) {
   return Clock::now() + std::chrono::milliseconds(ms);
 }
 
-int MsLeft(Clock::time_point deadline) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(std::min<long long>(left, 60000)) : 0;
-}
-
 std::bitset<256> Options(std::initializer_list<uint8_t> options) {
   std::bitset<256> set;
   for (uint8_t o : options) set[o] = true;
@@ -48,8 +36,8 @@ std::bitset<256> Options(std::initializer_list<uint8_t> options) {
 
 class Rfc2217Device final : public SerialDevice, private Parser::Handler {
  public:
-  Rfc2217Device(int fd, PortLock lock, const Rfc2217Timing& timing)
-      : fd_(fd),
+  Rfc2217Device(net::Socket socket, PortLock lock, const Rfc2217Timing& timing)
+      : socket_(socket),
         lock_(std::move(lock)),
         timing_(timing),
         negotiator_(Options({kOptionBinary, kOptionSuppressGoAhead, kOptionComPort}),
@@ -58,7 +46,7 @@ class Rfc2217Device final : public SerialDevice, private Parser::Handler {
   ~Rfc2217Device() override {
     // Whatever is still queued goes out if the socket takes it at once.
     Flush(Clock::now());
-    ::close(fd_);
+    net::Close(socket_);
   }
 
   /// Asks for BINARY both ways and COM-PORT-OPTION and waits for the server's DO COM-PORT.
@@ -196,20 +184,16 @@ class Rfc2217Device final : public SerialDevice, private Parser::Handler {
         out_.clear();
         return false;
       }
-      const ssize_t n = ::send(fd_, out_.data(), out_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      const long n = net::Send(socket_, out_.data(), out_.size());
       if (n > 0) {
         out_.erase(out_.begin(), out_.begin() + n);
         continue;
       }
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+      if (n == net::kFailed) {
         closed_ = true;
         continue;
       }
-      pollfd p{fd_, POLLOUT, 0};
-      const int ready = ::poll(&p, 1, MsLeft(deadline));
-      if (ready == 0) return false;
-      if (ready < 0 && errno != EINTR) return false;
+      if (net::Wait(socket_, true, deadline) <= 0) return false;
     }
     return true;
   }
@@ -218,15 +202,10 @@ class Rfc2217Device final : public SerialDevice, private Parser::Handler {
   // False when nothing came in time or the connection is gone.
   bool PumpOnce(Clock::time_point deadline) {
     if (closed_) return false;
-    pollfd p{fd_, POLLIN, 0};
-    int ready;
-    do {
-      ready = ::poll(&p, 1, MsLeft(deadline));
-    } while (ready < 0 && errno == EINTR);
-    if (ready <= 0) return false;
+    if (net::Wait(socket_, false, deadline) <= 0) return false;
     uint8_t chunk[4096];
-    const ssize_t n = ::recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return true;
+    const long n = net::Receive(socket_, chunk, sizeof chunk);
+    if (n == net::kWouldBlock) return true;
     if (n <= 0) {
       closed_ = true;
       return false;
@@ -287,7 +266,7 @@ class Rfc2217Device final : public SerialDevice, private Parser::Handler {
     }
   }
 
-  int fd_;
+  net::Socket socket_;
   PortLock lock_;
   Rfc2217Timing timing_;
   Parser parser_;
@@ -305,51 +284,6 @@ class Rfc2217Device final : public SerialDevice, private Parser::Handler {
   bool discarding_ = false;
   std::size_t discardedBytes_ = 0;
 };
-
-// A connected, non-blocking TCP socket, or -1 with `err` set.
-int Connect(const std::string& host, uint16_t port, Clock::time_point deadline, int& err) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV;
-  addrinfo* addresses = nullptr;
-  if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &addresses) != 0) {
-    err = ENOENT;
-    return -1;
-  }
-  err = ECONNREFUSED;
-  int fd = -1;
-  for (addrinfo* a = addresses; a != nullptr && fd < 0; a = a->ai_next) {
-    fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-    if (fd < 0) {
-      err = errno;
-      continue;
-    }
-    int rc = ::connect(fd, a->ai_addr, a->ai_addrlen);
-    if (rc != 0 && errno == EINPROGRESS) {
-      pollfd p{fd, POLLOUT, 0};
-      do {
-        rc = ::poll(&p, 1, MsLeft(deadline));
-      } while (rc < 0 && errno == EINTR);
-      int soError = ETIMEDOUT;
-      socklen_t len = sizeof soError;
-      if (rc > 0) ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len);
-      errno = soError;
-      rc = soError == 0 ? 0 : -1;
-    }
-    if (rc != 0) {
-      err = errno;
-      ::close(fd);
-      fd = -1;
-    }
-  }
-  ::freeaddrinfo(addresses);
-  if (fd >= 0) {
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  }
-  return fd;
-}
 
 }  // namespace
 
@@ -370,12 +304,12 @@ DeviceOpenResult OpenRfc2217Device(const std::string& host, uint16_t port,
     return result;
   }
   int err = 0;
-  const int fd = Connect(host, port, Deadline(timing.connectMs), err);
-  if (fd < 0) {
+  const net::Socket socket = net::Connect(host, port, Deadline(timing.connectMs), err);
+  if (socket == net::kNoSocket) {
     result.error = OpenErrorCode(err);
     return result;
   }
-  auto device = std::make_unique<Rfc2217Device>(fd, std::move(*lock), timing);
+  auto device = std::make_unique<Rfc2217Device>(socket, std::move(*lock), timing);
   if (!device->Negotiate() && device->Closed()) {
     // A server that hangs up at once serves another client (ser2net without kickolduser).
     result.error = kErrorAccessDenied;

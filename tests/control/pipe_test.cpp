@@ -1,7 +1,5 @@
 #include "control/pipe.h"
 
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,6 +7,7 @@
 
 #include "control/command_line.h"
 #include "control/report.h"
+#include "support/test_handles.h"
 
 namespace downloader {
 namespace {
@@ -29,24 +28,20 @@ TEST(PipeArguments, BlanksAreSpaceAndTabOnly) {
 class PipeRead : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(::pipe(fds_), 0);
+    pipe_ = testing::CreateTestPipe();
+    ASSERT_NE(pipe_.read, kInvalidHandle);
     saved_ = ReadHandle;
-    ReadHandle = fds_[0];
+    ReadHandle = pipe_.read;
   }
   void TearDown() override {
     ReadHandle = saved_;
-    ::close(fds_[0]);
-    if (fds_[1] >= 0) ::close(fds_[1]);
+    testing::CloseTestHandle(pipe_.read);
+    testing::CloseTestHandle(pipe_.write);
   }
-  void Send(const std::string& bytes) {
-    ASSERT_EQ(::write(fds_[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  }
-  void CloseWriter() {
-    ::close(fds_[1]);
-    fds_[1] = -1;
-  }
+  void Send(const std::string& bytes) { ASSERT_TRUE(testing::WriteTestHandle(pipe_.write, bytes)); }
+  void CloseWriter() { testing::CloseTestHandle(pipe_.write); }
 
-  int fds_[2] = {-1, -1};
+  testing::TestPipe pipe_;
   Handle saved_ = kInvalidHandle;
 };
 

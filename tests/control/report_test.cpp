@@ -1,17 +1,15 @@
 #include "control/report.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "control/command_line.h"
+#include "control/standard_handles.h"
 #include "support/fake_windows.h"
-#include "support/run_process.h"
+#include "support/status_text.h"
 #include "support/temp_dir.h"
+#include "support/test_handles.h"
 
 namespace downloader {
 namespace {
@@ -67,18 +65,18 @@ TEST(StatusLine, NoOutputHandleLosesTheLineQuietly) {
 }
 
 TEST(StatusLine, WriteToAClosedPipeIsIgnored) {
-  ::signal(SIGPIPE, SIG_IGN);
-  int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  ::close(fds[0]);
+  PrepareProcess();  // as the driver does: no signal for a reader that has gone
+  testing::TestPipe pipe = testing::CreateTestPipe();
+  ASSERT_NE(pipe.read, kInvalidHandle);
+  testing::CloseTestHandle(pipe.read);
   const Handle saved = WriteHandle;
-  WriteHandle = fds[1];
+  WriteHandle = pipe.write;
   EXPECT_TRUE(
       PipeWriteText("\x01"
                     "EVT:044-Download successful!\r\n\x04"));
   ReportLine(kChannelEvent, "044-Download successful!");
   WriteHandle = saved;
-  ::close(fds[1]);
+  testing::CloseTestHandle(pipe.write);
 }
 
 TEST(DialogText, NumberOnItsOwnLine) {

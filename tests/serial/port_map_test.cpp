@@ -19,7 +19,7 @@
 #include "serial/pool.h"
 #include "serial/port_lock.h"
 #include "serial/serial_device.h"
-#include "serial/serial_device_libserialport.h"
+#include "serial/serial_device_local.h"
 #include "support/child_process.h"
 #include "support/emulator_fixture.h"
 #include "support/run_process.h"

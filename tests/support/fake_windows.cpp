@@ -1,14 +1,13 @@
 #include "support/fake_windows.h"
 
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
 
 #include "control/report.h"
+#include "platform/file_names.h"
 #include "support/temp_dir.h"
+#include "support/test_handles.h"
 #include "ui/progress_form.h"
 
 namespace downloader::testing {
@@ -47,18 +46,17 @@ FakeWindowSystem& InstallFakeWindows() {
 }
 
 StatusCapture::StatusCapture() : savedHandle_(WriteHandle) {
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "downloader-status-XXXXXX").string();
-  fd_ = ::mkstemp(pattern.data());
-  if (fd_ < 0) throw std::runtime_error("mkstemp failed");
-  name_ = pattern;
-  WriteHandle = fd_;
+  name_ = NameOf(UniqueTempName("downloader-status-"));
+  file_ = CreateTestFile(name_);
+  if (file_ == kInvalidHandle) throw std::runtime_error("cannot create " + name_);
+  WriteHandle = file_;
 }
 
 StatusCapture::~StatusCapture() {
   WriteHandle = savedHandle_;
-  ::close(fd_);
-  ::unlink(name_.c_str());
+  CloseTestHandle(file_);
+  std::error_code ignored;
+  std::filesystem::remove(PathOf(name_), ignored);
 }
 
 std::string StatusCapture::Bytes() const {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "control/report.h"
 #include "ui/main_form.h"
 #include "ui/window_system.h"
 
@@ -75,8 +76,8 @@ class StatusCapture {
 
  private:
   std::string name_;
-  int fd_ = -1;
-  int savedHandle_;
+  Handle file_ = kInvalidHandle;
+  Handle savedHandle_;
 };
 
 }  // namespace downloader::testing

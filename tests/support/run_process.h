@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/status_text.h"
+
 namespace downloader::testing {
 
 /// Full path of one of the project's executables (downloader, module-emulator, objtool).
@@ -35,11 +37,5 @@ struct RunResult {
 /// DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM are removed unless `env` sets them, so a
 /// run never reaches a real display.
 RunResult RunProgram(const std::string& program, const RunOptions& options);
-
-/// Control bytes made visible (<SOH>, <CR>, <LF>, <EOT>, \xNN), for failure messages.
-std::string Visible(std::string_view bytes);
-
-/// The bytes of one status line, as the loader frames it.
-std::string StatusLine(std::string_view prefix, std::string_view text, bool final);
 
 }  // namespace downloader::testing

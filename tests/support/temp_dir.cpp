@@ -1,18 +1,30 @@
 #include "support/temp_dir.h"
 
-#include <stdlib.h>
-
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 namespace downloader::testing {
 
+std::filesystem::path UniqueTempName(std::string_view prefix) {
+  static thread_local std::mt19937_64 random{std::random_device{}()};
+  const char* const digits = "0123456789abcdefghijklmnopqrstuvwxyz";
+  std::string name(prefix);
+  for (int i = 0; i < 10; ++i) name += digits[random() % 36];
+  return std::filesystem::temp_directory_path() / name;
+}
+
 TempDir::TempDir() {
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "downloader-test-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    path_ = UniqueTempName("downloader-test-");
+    // Only the one who creates the folder gets it; a name taken already is tried anew.
+    if (std::filesystem::create_directory(path_)) {
+      std::filesystem::permissions(path_, std::filesystem::perms::owner_all);
+      return;
+    }
+  }
+  throw std::runtime_error("no temporary folder could be made");
 }
 
 TempDir::~TempDir() {

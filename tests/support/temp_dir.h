@@ -25,6 +25,10 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+/// A name in the system's temporary folder, `prefix` and ten random characters; nothing
+/// of that name is made.
+std::filesystem::path UniqueTempName(std::string_view prefix);
+
 /// The whole content of a file; empty when it cannot be read.
 std::string ReadFileBytes(const std::string& name);
 

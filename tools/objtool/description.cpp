@@ -6,6 +6,8 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "platform/file_names.h"
+
 namespace downloader::objtool {
 
 namespace {
@@ -76,13 +78,13 @@ std::vector<uint8_t> SlotBytes(const json& slot, const std::string& field,
     return bytes;
   }
   if (!slot.at("file").is_string()) Fail(field + ".file", "must be a file name");
-  const std::filesystem::path name = baseDirectory / slot.at("file").get<std::string>();
+  const std::filesystem::path name = baseDirectory / PathOf(slot.at("file").get<std::string>());
   std::ifstream in(name, std::ios::binary);
-  if (!in) Fail(field + ".file", "cannot read " + name.string());
+  if (!in) Fail(field + ".file", "cannot read " + NameOf(name));
   bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) Fail(field + ".file", "cannot read " + name.string());
+  if (in.bad()) Fail(field + ".file", "cannot read " + NameOf(name));
   if (bytes.size() % image_layout::kPacketSize != 0) {
-    Fail(field + ".file", name.string() + " has " + std::to_string(bytes.size()) +
+    Fail(field + ".file", NameOf(name) + " has " + std::to_string(bytes.size()) +
                               " bytes, not a whole number of 18-byte packets");
   }
   return bytes;

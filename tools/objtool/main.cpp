@@ -1,8 +1,11 @@
 #include <iostream>
 
 #include "objtool/objtool.h"
+#include "platform/system.h"
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  // The arguments as UTF-8, whatever the platform handed over.
+  std::vector<std::string> args = downloader::ProgramArguments(argc, argv);
+  if (!args.empty()) args.erase(args.begin());
   return downloader::objtool::RunObjtool(args, std::cout, std::cerr);
 }

@@ -1,7 +1,5 @@
 #include "objtool/objtool.h"
 
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -11,6 +9,7 @@
 #include "image/validation.h"
 #include "objtool/description.h"
 #include "objtool/inspect.h"
+#include "platform/file_names.h"
 
 namespace downloader::objtool {
 
@@ -76,8 +75,10 @@ void Expect(const Arguments& args, std::size_t words, bool output, bool json) {
 
 std::string ReadAll(const std::string& name) {
   std::error_code error;
-  if (std::filesystem::is_directory(name, error)) throw InputError{name + ": is a directory"};
-  std::ifstream in(name, std::ios::binary);
+  if (std::filesystem::is_directory(PathOf(name), error)) {
+    throw InputError{name + ": is a directory"};
+  }
+  std::ifstream in(PathOf(name), std::ios::binary);
   if (!in) throw InputError{name + ": cannot open"};
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (in.bad()) throw InputError{name + ": cannot read"};
@@ -85,7 +86,7 @@ std::string ReadAll(const std::string& name) {
 }
 
 void WriteAll(const std::string& name, std::string_view bytes) {
-  std::ofstream out(name, std::ios::binary | std::ios::trunc);
+  std::ofstream out(PathOf(name), std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   out.close();
   if (!out) throw InputError{name + ": cannot write"};
@@ -115,8 +116,7 @@ int Make(const Arguments& args, std::ostream& out) {
   const std::string& descriptionName = args.words[1];
   const std::string text = ReadAll(descriptionName);
   try {
-    const auto description =
-        ParseDescription(text, std::filesystem::path(descriptionName).parent_path());
+    const auto description = ParseDescription(text, PathOf(descriptionName).parent_path());
     const ObjectImage image = BuildImage(description);
     WriteAll(*args.output, View(image));
     out << *args.output << ": " << description.slots.size()
@@ -157,11 +157,10 @@ int Embed(const Arguments& args, std::ostream& out, std::ostream& err) {
   loader.append(View(image));
   WriteAll(*args.output, loader);
   // The copy runs like the original: same permission bits, the executable ones included.
-  struct stat info {};
-  if (::stat(loaderName.c_str(), &info) != 0 ||
-      ::chmod(args.output->c_str(), info.st_mode & 07777) != 0) {
-    throw InputError{*args.output + ": cannot set its permissions"};
-  }
+  std::error_code error;
+  const auto permissions = std::filesystem::status(PathOf(loaderName), error).permissions();
+  if (!error) std::filesystem::permissions(PathOf(*args.output), permissions, error);
+  if (error) throw InputError{*args.output + ": cannot set its permissions"};
   out << *args.output << ": self-contained loader, display checksum " << DisplayChecksum(image)
       << '\n';
   return kExitOk;

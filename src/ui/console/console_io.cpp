@@ -1,17 +1,15 @@
 #include "ui/console/console_io.h"
 
-#include <unistd.h>
-
-#include <cerrno>
+#include "control/standard_handles.h"
+#include "platform/file_names.h"
 
 namespace downloader {
 
 namespace {
 
-void WriteAll(int fd, std::string_view bytes) {
+void WriteAll(Handle handle, std::string_view bytes) {
   while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
+    const long n = WriteToHandle(handle, bytes.data(), bytes.size());
     if (n <= 0) return;
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
@@ -27,20 +25,19 @@ void WriteDialogText(std::string_view text) {
     out.push_back(text[i]);
   }
   out.push_back('\n');
-  WriteAll(STDERR_FILENO, out);
+  WriteAll(StandardError(), out);
 }
 
 bool StandardInputIsTerminal() {
-  return ::isatty(STDIN_FILENO) == 1;
+  return IsTerminal(StandardInput());
 }
 
 std::optional<std::string> AskOnTerminal(std::string_view question) {
-  WriteAll(STDERR_FILENO, question);
+  WriteAll(StandardError(), question);
   std::string line;
   for (;;) {
     char c;
-    const ssize_t n = ::read(STDIN_FILENO, &c, 1);
-    if (n < 0 && errno == EINTR) continue;
+    const long n = ReadFromHandle(StandardInput(), &c, 1);
     if (n <= 0) return line.empty() ? std::nullopt : std::optional<std::string>(line);
     if (c == '\n') break;
     line.push_back(c);
@@ -50,10 +47,9 @@ std::optional<std::string> AskOnTerminal(std::string_view question) {
 }
 
 std::string WithDefaultExtension(const std::string& name, const std::string& extension) {
-  const auto slash = name.rfind('/');
-  const auto dot = name.rfind('.');
-  const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
-  return hasExtension || name.empty() || name.back() == '/' ? name : name + extension;
+  // A name that ends in a separator (or is empty) names no file to add an extension to.
+  const bool noFile = PathOf(name).filename().empty();
+  return HasExtension(name) || noFile ? name : name + extension;
 }
 
 }  // namespace downloader

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace downloader {
+
+/// UTF-8 to UTF-16 and back, for the Windows backends' wide system calls. Invalid input
+/// becomes U+FFFD; nothing throws.
+std::wstring WideFromUtf8(std::string_view text);
+std::string Utf8FromWide(std::wstring_view text);
+
+}  // namespace downloader

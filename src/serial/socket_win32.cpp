@@ -1,0 +1,146 @@
+// Winsock 2 beneath the RFC 2217 client.
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <cerrno>
+#include <mutex>
+
+#include "platform/wide_text.h"
+#include "serial/socket.h"
+
+namespace downloader::net {
+
+namespace {
+
+SOCKET Native(Socket socket) {
+  return static_cast<SOCKET>(socket);
+}
+
+// Winsock is started once per process, on first use, and left running until the end.
+bool StartWinsock() {
+  static std::once_flag once;
+  static bool started = false;
+  std::call_once(once, [] {
+    WSADATA data;
+    started = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  });
+  return started;
+}
+
+// The errno value of a Winsock error, for OpenErrorCode.
+int ErrnoOf(int wsaError) {
+  switch (wsaError) {
+    case WSAECONNREFUSED:
+      return ECONNREFUSED;
+    case WSAECONNRESET:
+      return ECONNRESET;
+    case WSAEHOSTUNREACH:
+    case WSAEHOSTDOWN:
+      return EHOSTUNREACH;
+    case WSAENETUNREACH:
+    case WSAENETDOWN:
+      return ENETUNREACH;
+    case WSAETIMEDOUT:
+      return ETIMEDOUT;
+    default:
+      return EIO;
+  }
+}
+
+// Waits for a connect in progress; 0 when it connected, else the errno value.
+int FinishConnect(SOCKET s, Deadline deadline) {
+  // select, not WSAPoll: WSAPoll does not report a refused connection on every Windows.
+  fd_set writable;
+  fd_set failed;
+  FD_ZERO(&writable);
+  FD_ZERO(&failed);
+  FD_SET(s, &writable);
+  FD_SET(s, &failed);
+  const int ms = MsLeft(deadline);
+  timeval timeout{ms / 1000, (ms % 1000) * 1000};
+  const int ready = ::select(0, nullptr, &writable, &failed, &timeout);
+  if (ready == 0) return ETIMEDOUT;
+  if (ready < 0) return ErrnoOf(::WSAGetLastError());
+  int error = 0;
+  int length = sizeof error;
+  ::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length);
+  if (FD_ISSET(s, &failed) && error == 0) error = WSAECONNREFUSED;
+  return error == 0 ? 0 : ErrnoOf(error);
+}
+
+}  // namespace
+
+Socket Connect(const std::string& host, uint16_t port, Deadline deadline, int& err) {
+  if (!StartWinsock()) {
+    err = ENETUNREACH;
+    return kNoSocket;
+  }
+  ADDRINFOW hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  ADDRINFOW* addresses = nullptr;
+  if (::GetAddrInfoW(WideFromUtf8(host).c_str(), std::to_wstring(port).c_str(), &hints,
+                     &addresses) != 0) {
+    err = ENOENT;
+    return kNoSocket;
+  }
+  err = ECONNREFUSED;
+  SOCKET s = INVALID_SOCKET;
+  for (ADDRINFOW* a = addresses; a != nullptr && s == INVALID_SOCKET; a = a->ai_next) {
+    // Not inherited: a master program started later must not hold the connection.
+    s = ::WSASocketW(a->ai_family, a->ai_socktype, a->ai_protocol, nullptr, 0,
+                     WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+    if (s == INVALID_SOCKET) {
+      err = ErrnoOf(::WSAGetLastError());
+      continue;
+    }
+    u_long nonBlocking = 1;
+    ::ioctlsocket(s, FIONBIO, &nonBlocking);
+    int result = 0;
+    if (::connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) != 0) {
+      const int error = ::WSAGetLastError();
+      result = error == WSAEWOULDBLOCK ? FinishConnect(s, deadline) : ErrnoOf(error);
+    }
+    if (result != 0) {
+      err = result;
+      ::closesocket(s);
+      s = INVALID_SOCKET;
+    }
+  }
+  ::FreeAddrInfoW(addresses);
+  if (s == INVALID_SOCKET) return kNoSocket;
+  const BOOL one = TRUE;
+  ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
+  return static_cast<Socket>(s);
+}
+
+void Close(Socket socket) {
+  ::closesocket(Native(socket));
+}
+
+long Send(Socket socket, const uint8_t* bytes, std::size_t count) {
+  const int ask = count > 0x10000 ? 0x10000 : static_cast<int>(count);
+  const int n = ::send(Native(socket), reinterpret_cast<const char*>(bytes), ask, 0);
+  if (n > 0) return n;
+  if (n == SOCKET_ERROR && ::WSAGetLastError() != WSAEWOULDBLOCK) return kFailed;
+  return kWouldBlock;
+}
+
+long Receive(Socket socket, uint8_t* buffer, std::size_t count) {
+  const int ask = count > 0x10000 ? 0x10000 : static_cast<int>(count);
+  const int n = ::recv(Native(socket), reinterpret_cast<char*>(buffer), ask, 0);
+  if (n >= 0) return n;
+  return ::WSAGetLastError() == WSAEWOULDBLOCK ? kWouldBlock : kFailed;
+}
+
+int Wait(Socket socket, bool forWrite, Deadline deadline) {
+  WSAPOLLFD p{};
+  p.fd = Native(socket);
+  p.events = forWrite ? POLLWRNORM : POLLRDNORM;
+  const int ready = ::WSAPoll(&p, 1, MsLeft(deadline));
+  return ready > 0 ? 1 : (ready == 0 ? 0 : -1);
+}
+
+}  // namespace downloader::net

@@ -1,0 +1,370 @@
+// downloader.exe under Wine against the Linux module-emulator, run beside the Linux
+// loader on the same scenarios: the status lines of both must be the same bytes (the
+// scan's lines in either order, as the probes end). Also /GetInfo on a self-contained
+// downloader.exe, the console forms, and pipe mode with a Windows master program.
+//
+// A Linux program run by the Windows build's CTest, which names the Windows programs'
+// folder (DOWNLOADER_WINDOWS_BIN) and how to run them (WINE_RUN, WINE_RUN_PREFIX).
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "e2e/loader_run.h"
+#include "support/child_process.h"
+#include "support/emulator_fixture.h"
+
+namespace downloader::e2e {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ModuleEmulator;
+using testing::RunOptions;
+using testing::RunResult;
+using testing::TempDir;
+using testing::Visible;
+
+std::string Setting(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr ? std::string() : std::string(value);
+}
+
+// The name of a Linux file as a Windows program under Wine sees it.
+std::string WindowsPath(const std::filesystem::path& path) {
+  std::string name = "Z:" + std::filesystem::absolute(path).lexically_normal().string();
+  std::replace(name.begin(), name.end(), '/', '\\');
+  return name;
+}
+
+std::string WindowsProgram(std::string_view name) {
+  return Setting("DOWNLOADER_WINDOWS_BIN") + "/" + std::string(name);
+}
+
+// wine-run's arguments for a Windows program.
+std::vector<std::string> WineArguments(std::string_view program, std::vector<std::string> args) {
+  args.insert(args.begin(), {Setting("WINE_RUN_PREFIX"), WindowsProgram(program)});
+  return args;
+}
+
+// The Linux loader with an empty port map.
+RunResult RunLinux(std::vector<std::string> args) {
+  RunOptions options;
+  options.args = std::move(args);
+  options.env = {{"DOWNLOADER_PORTS", "/nonexistent/downloader-ports"}};
+  options.timeout = 20s;
+  return RunProgram(testing::BinaryPath("downloader"), options);
+}
+
+class UnderWine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(Setting("WINE_RUN").empty() || Setting("DOWNLOADER_WINDOWS_BIN").empty())
+        << "run by the Windows build's tests (ctest --preset windows)";
+  }
+
+  /// Runs a Windows program under Wine with the port map of `emulator` (or an empty one).
+  static RunResult RunWindows(std::vector<std::string> args, const ModuleEmulator* emulator,
+                              std::string_view program = "downloader.exe",
+                              std::map<std::string, std::string> env = {}) {
+    RunOptions options;
+    options.args = WineArguments(program, std::move(args));
+    if (emulator != nullptr) env["DOWNLOADER_PORTS"] = WindowsPath(emulator->PortMapDir());
+    options.env = std::move(env);
+    // The first program of a test run may have to make the Wine prefix first.
+    options.timeout = 120s;
+    return RunProgram(Setting("WINE_RUN"), options);
+  }
+};
+
+// The status lines of one run: the leading scan lines sorted, the rest as they came.
+std::vector<std::string> Lines(const std::string& out) {
+  std::vector<std::string> lines;
+  std::size_t pos = 0;
+  while (pos < out.size()) {
+    std::size_t end = out.find("\r\n", pos);
+    end = end == std::string::npos ? out.size() : end + 2;
+    if (end < out.size() && out[end] == '\x04') ++end;
+    lines.push_back(out.substr(pos, end - pos));
+    pos = end;
+  }
+  const auto scanEnd = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+    return line.rfind("\x01INF:111-", 0) != 0;
+  });
+  std::sort(lines.begin(), scanEnd);
+  return lines;
+}
+
+// Both loaders ended by themselves with exit code 0 and wrote the same status lines, the
+// last of which holds `last`.
+void ExpectSameRun(const RunResult& windows, const RunResult& linux, std::string_view last) {
+  EXPECT_FALSE(windows.timedOut);
+  EXPECT_EQ(windows.exitCode, 0) << windows.err;
+  EXPECT_EQ(linux.exitCode, 0) << linux.err;
+  EXPECT_EQ(Lines(windows.out), Lines(linux.out)) << "Windows:\n"
+                                                  << Visible(windows.out) << "\nLinux:\n"
+                                                  << Visible(linux.out);
+  EXPECT_NE(linux.out.find(last), std::string::npos) << Visible(linux.out);
+}
+
+// One download scenario: the same image into the same emulated modules, first by
+// downloader.exe, then by the Linux loader.
+struct Scenario {
+  const char* name;
+  std::vector<std::string> modules;
+  int imageType;
+  const char* last;  // in the final line
+};
+
+TEST_F(UnderWine, DownloadsAndTheirFailuresGiveTheLinuxLoadersBytes) {
+  const Scenario scenarios[] = {
+      {"success",
+       {"type=3,version=1.1,com=1", "type=2,noecho,com=2", "type=4,loopback,com=4"},
+       3,
+       "044-Download successful!"},
+      {"no module of the type",
+       {"type=3,version=1.0,com=1", "type=2,noecho,com=2"},
+       4,
+       "023-No Korvanetics D found."},
+      {"two modules of the type",
+       {"type=3,version=1.0,com=1", "type=3,version=1.1,com=3"},
+       3,
+       "026-Duplicate devices found."},
+      {"verify failure",
+       {"type=3,version=1.0,status=2@1:5,com=1"},
+       3,
+       "024-EEPROM verify failure."},
+      {"silence instead of a status",
+       {"type=3,version=1.0,silent@0:2,com=1"},
+       3,
+       "025-Hardware communication failure."},
+  };
+  TempDir dir;
+  for (const Scenario& s : scenarios) {
+    SCOPED_TRACE(s.name);
+    const ImageDescription image = StandardImage(s.imageType, {3, 8});
+    const std::string file = WriteImage(dir, image);
+    ModuleEmulator emulator(s.modules);
+    const RunResult windows = RunWindows({"/NoPrompts", "/Updates", WindowsPath(file)}, &emulator);
+    if (std::string_view(s.name) == "success") ExpectHoldsImage(emulator.Snapshot().Com(1), image);
+    const RunResult linux = RunLoader(emulator, {"/NoPrompts", "/Updates", file});
+    ExpectSameRun(windows, linux, s.last);
+  }
+}
+
+TEST_F(UnderWine, APortHeldByAnotherProgramIsInUseALocalPortThatIsNotThereIsInvalid) {
+  ModuleEmulator emulator({"type=3,version=1.0,com=1", "type=3,version=1.1,com=2"});
+  // A local port that does not exist: through the Win32 serial backend on Windows.
+  std::ofstream(emulator.PortMapDir() + "/COM3") << "COM300\n";
+  TempDir dir;
+  const std::string file = WriteImage(dir, StandardImage(3, {2}));
+  // Each loader meets a holder of its own platform: on Windows the lock is a named object.
+  RunResult windows;
+  {
+    testing::ChildProcess holder(Setting("WINE_RUN"),
+                                 WineArguments("serial_port_holder.exe", {"port", "COM2"}),
+                                 {{"DOWNLOADER_PORTS", WindowsPath(emulator.PortMapDir())}});
+    // Its C runtime ends the line with CR LF.
+    ASSERT_EQ(holder.ReadLine(120s), "held\r");
+    windows = RunWindows({"/NoPrompts", "/Updates", WindowsPath(file)}, &emulator);
+    holder.CloseStdin();
+    EXPECT_EQ(holder.Wait(20s), 0);
+  }
+  RunResult linux;
+  {
+    testing::ChildProcess holder(testing::BinaryPath("serial_port_holder"), {"port", "COM2"},
+                                 emulator.Environment());
+    ASSERT_EQ(holder.ReadLine(5s), "held");
+    linux = RunLoader(emulator, {"/NoPrompts", "/Updates", file});
+    holder.CloseStdin();
+    EXPECT_EQ(holder.Wait(5s), 0);
+  }
+  ExpectSameRun(windows, linux, "044-Download successful!");
+  EXPECT_NE(linux.out.find("COM2 DEVICE=can't open port; in use"), std::string::npos);
+  EXPECT_NE(linux.out.find(InvalidPort("COM3")), std::string::npos);
+  EXPECT_NE(windows.err.find("is in use by another program"), std::string::npos) << windows.err;
+}
+
+TEST_F(UnderWine, GetInfoOnAFileAndOnASelfContainedLoader) {
+  TempDir dir;
+  ImageDescription image = StandardImage(5, {1});
+  image.product = "Dosing Pump DP-5";
+  const std::string file = WriteImage(dir, image);
+  const RunResult linux = RunLinux({"/GetInfo", file});
+  ASSERT_NE(linux.out.find("051-COMPANY=Veltrana, Inc. PRODUCT=Dosing Pump DP-5"),
+            std::string::npos)
+      << Visible(linux.out);
+  ExpectSameRun(RunWindows({"/GetInfo", WindowsPath(file)}, nullptr), linux, "051-");
+
+  // objtool stamps the image onto a copy of downloader.exe; the copy needs no file.
+  const std::string stamped = dir.File("pump-loader.exe");
+  RunOptions options;
+  options.args = {"embed", WindowsProgram("downloader.exe"), file, "-o", stamped};
+  const RunResult embed = testing::RunProgram(testing::BinaryPath("objtool"), options);
+  ASSERT_EQ(embed.exitCode, 0) << embed.err;
+  options.args = {Setting("WINE_RUN_PREFIX"), stamped, "/GetInfo"};
+  options.env = {{"DOWNLOADER_PORTS", WindowsPath(dir.path())}};
+  options.timeout = 120s;
+  ExpectSameRun(testing::RunProgram(Setting("WINE_RUN"), options), linux, "051-");
+}
+
+TEST_F(UnderWine, WithoutAConsoleTheInformationWindowIsCancelledOnStandardError) {
+  TempDir dir;
+  const std::string file = WriteImage(dir, StandardImage(2, {1}));
+  const RunResult windows = RunWindows({WindowsPath(file)}, nullptr);
+  const RunResult linux = RunLinux({file});
+  ExpectSameRun(windows, linux, "042-User cancelled information dialog.");
+  EXPECT_EQ(windows.err, linux.err);
+  EXPECT_NE(windows.err.find("Product:      Korvanetics B"), std::string::npos) << windows.err;
+}
+
+TEST_F(UnderWine, PipeModeServesAWindowsMasterProgram) {
+  TempDir dir;
+  const std::string file = WriteImage(dir, StandardImage(6, {1}));
+  const RunResult info = RunLinux({"/GetInfo", file});
+  const std::string result = dir.File("master-result");
+  // The master is found in the loader's folder, ".exe" added.
+  const RunResult run = RunWindows({"/Pipe", "pipe_master"}, nullptr, "downloader.exe",
+                                   {{"DOWNLOADER_TEST_IMAGE", WindowsPath(file)},
+                                    {"DOWNLOADER_TEST_RESULT", WindowsPath(result)}});
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.out, "") << "status lines go to the master only";
+  EXPECT_EQ(run.err, "#011\nFile not found: 'missing.obj'.\n") << "the error dialog's text";
+  // The master sees the end of its input only after the loader has ended.
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (!std::filesystem::exists(result) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_EQ(testing::ReadFileBytes(result),
+            testing::StatusLine("ERR:", "011-File not found: 'missing.obj'.", true) + info.out +
+                "end of input\n");
+
+  // A master that cannot be started: the line reaches the loader's own standard output.
+  const std::string notAProgram = dir.Write("notes.exe", "not a program");
+  ExpectSameRun(RunWindows({"/Pipe", WindowsPath(notAProgram)}, nullptr),
+                RunLinux({"/Pipe", notAProgram}), "007-Cannot create child process.");
+}
+
+// com<n> of the Wine prefix as a new pseudo-terminal while the object lives. wine-run
+// starts no program while a com link exists, so its lock is held all that time (programs
+// started meanwhile wait); then the place gets its directory back.
+class PseudoTerminalPort {
+ public:
+  PseudoTerminalPort(const std::string& prefix, int com)
+      : link_(prefix + "/dosdevices/com" + std::to_string(com)) {
+    lock_ = ::open((prefix + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (lock_ < 0 || ::flock(lock_, LOCK_EX) != 0) return;
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return;
+    const std::string device = ::ptsname(master_);
+    // Raw, and kept open here, so no byte waits for a line end or is lost meanwhile.
+    slave_ = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios raw{};
+    if (slave_ < 0 || ::tcgetattr(slave_, &raw) != 0) return;
+    ::cfmakeraw(&raw);
+    ::tcsetattr(slave_, TCSANOW, &raw);
+    std::error_code error;
+    std::filesystem::remove_all(link_, error);
+    std::filesystem::create_symlink(device, link_, error);
+    linked_ = !error;
+  }
+  ~PseudoTerminalPort() {
+    std::error_code error;
+    std::filesystem::remove(link_, error);
+    std::filesystem::create_directory(link_, error);
+    std::ofstream(link_ + "/no-device");
+    for (int fd : {slave_, master_, lock_}) {
+      if (fd >= 0) ::close(fd);
+    }
+  }
+
+  bool Linked() const { return linked_; }
+
+  /// What the program wrote to the port, until `wanted` is in it or 5 s have passed.
+  std::string ReadUntil(std::string_view wanted) const {
+    std::string got;
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (got.find(wanted) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+      pollfd ready{master_, POLLIN, 0};
+      if (::poll(&ready, 1, 100) <= 0) continue;
+      char buffer[64];
+      const ssize_t n = ::read(master_, buffer, sizeof buffer);
+      if (n > 0) got.append(buffer, static_cast<std::size_t>(n));
+    }
+    return got;
+  }
+  bool Send(std::string_view bytes) const {
+    return ::write(master_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+  }
+
+ private:
+  std::string link_;
+  int lock_ = -1;
+  int master_ = -1;
+  int slave_ = -1;
+  bool linked_ = false;
+};
+
+// One number of a probe line "NAME A B".
+long Field(const std::string& line, int index) {
+  std::istringstream words(line);
+  std::string word;
+  for (int i = 0; i <= index; ++i) words >> word;
+  return std::strtol(word.c_str(), nullptr, 10);
+}
+
+TEST_F(UnderWine, TheWin32SerialBackendOnAPseudoTerminal) {
+  // What Wine can show of a real COM port: opening, the lock, the settings, per-transfer
+  // timeouts, transfers and the drain (DTR, RTS and BREAK it refuses on a pseudo-terminal).
+  ASSERT_NE(RunWindows({}, nullptr, "serial_probe.exe").out.find("ready"), std::string::npos);
+  TempDir map;
+  map.Write("COM1", "COM50\n");
+  PseudoTerminalPort port(Setting("WINE_RUN_PREFIX"), 50);
+  ASSERT_TRUE(port.Linked());
+  testing::ChildProcess probe("/usr/lib/wine/wine64", {WindowsProgram("serial_probe.exe"), "steps"},
+                              {{"WINEPREFIX", Setting("WINE_RUN_PREFIX")},
+                               {"WINEDEBUG", "-all"},
+                               {"DOWNLOADER_PORTS", WindowsPath(map.path())}});
+  const auto next = [&probe] {
+    std::string line = probe.ReadLine(20s).value_or("(nothing)");
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+  };
+  EXPECT_EQ(next(), "open 0");
+  EXPECT_EQ(next(), "second 5") << "the port's lock";
+  EXPECT_EQ(next(), "configure 1");
+  const std::string atOnce = next();
+  EXPECT_EQ(atOnce.rfind("read0 0 ", 0), 0u) << atOnce;
+  EXPECT_LT(Field(atOnce, 2), 100) << "a read of timeout 0 returns at once";
+  const std::string waited = next();
+  EXPECT_EQ(waited.rfind("read200 0 ", 0), 0u) << waited;
+  EXPECT_GE(Field(waited, 2), 195) << "it waits its timeout";
+  EXPECT_NE(port.ReadUntil("hello").find("hello"), std::string::npos);
+  ASSERT_TRUE(port.Send("abcd"));
+  EXPECT_EQ(next(), "write 1");
+  EXPECT_EQ(next(), "read3 3 abc");
+  const std::string shortRead = next();
+  EXPECT_EQ(shortRead.rfind("short 1 ", 0), 0u) << "what came, when the timeout ended";
+  EXPECT_GE(Field(shortRead, 2), 295) << shortRead;
+  ASSERT_TRUE(port.Send("0123456789"));
+  probe.Write("go\n");
+  EXPECT_EQ(next(), "drain 10");
+  EXPECT_EQ(next().rfind("lines ", 0), 0u);
+  EXPECT_EQ(next(), "done");
+  EXPECT_EQ(probe.Wait(20s), 0);
+}
+
+}  // namespace
+}  // namespace downloader::e2e
