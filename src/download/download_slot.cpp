@@ -14,6 +14,7 @@ namespace {
 constexpr uint32_t kWriteTimeout = 1000;
 constexpr uint32_t kEchoTimeout = 1000;
 constexpr uint32_t kSlotEchoTimeout = 40;
+constexpr uint32_t kEndEchoTimeout = 40;
 constexpr uint32_t kStatusTimeout = 40;
 constexpr uint32_t kIndicatorPeriod = 25;  // ms between two toggles of TXStatus, at least
 constexpr int kStatusAcknowledged = 0;
@@ -65,6 +66,12 @@ bool DownloadSlot(DeviceType type, int slot, int poolSlot) {
     form.StepIt(slot);
   }
   port.WriteByte(0, kWriteTimeout);  // ends the slot, whatever happened
+  // The module echoes every byte it hears: without the zero byte's echo the slot may never
+  // have been closed (a module reset, a connection lost on that last byte).
+  if (ok && port.ReadBlock(1, kEndEchoTimeout) != 1) {
+    ok = false;
+    ReportError(kMsgCommunicationFailure);
+  }
   return ok;
 }
 

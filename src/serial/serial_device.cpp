@@ -5,6 +5,7 @@
 #include "serial/port_map.h"
 #include "serial/serial_device_local.h"
 #include "serial/serial_device_rfc2217.h"
+#include "serial/serial_trace.h"
 
 namespace downloader {
 
@@ -37,7 +38,9 @@ DeviceOpenResult OpenSerialDevice(const std::string& comName) {
     std::lock_guard lock(openerMutex);
     opener = installedOpener;
   }
-  return opener ? opener(comName) : OpenThroughPortMap(comName);
+  const auto open = [&] { return opener ? opener(comName) : OpenThroughPortMap(comName); };
+  std::shared_ptr<TraceLog> trace = TraceLogFor(comName);
+  return trace ? TracedOpen(std::move(trace), comName, open) : open();
 }
 
 void SetSerialDeviceOpener(SerialDeviceOpener opener) {

@@ -1,12 +1,18 @@
+#include "serial/serial_device_libserialport.h"
 #include "serial/serial_device_local.h"
 
+#include <fcntl.h>
 #include <libserialport.h>
+#include <linux/serial.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 
@@ -18,23 +24,118 @@ namespace downloader {
 
 namespace {
 
-// The drain reads what the driver reports queued until it reports nothing, within these.
+using Clock = std::chrono::steady_clock;
+
+// The drain reads what has arrived until nothing more has, within these.
 constexpr int kMaxDrained = 256 * 1024;
 constexpr auto kMaxDrainTime = std::chrono::milliseconds(500);
+
+std::atomic<LocalIoctl> installedIoctl{nullptr};
+
+int Ioctl(int fd, unsigned long request, void* argument = nullptr) {
+  const LocalIoctl call = installedIoctl.load();
+  return call != nullptr ? call(fd, request, argument) : ::ioctl(fd, request, argument);
+}
+
+// What is left of the time until `deadline`, as poll takes it: 0 once it has passed.
+int PollTimeout(Clock::time_point deadline) {
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return static_cast<int>(std::clamp<long long>(ms, 0, 60000));
+}
+
+}  // namespace
+
+void SetLocalIoctl(LocalIoctl ioctl) {
+  installedIoctl = ioctl;
+}
+
+TtyTransfers::TtyTransfers(int fd) : fd_(fd) {
+  // The waits below are poll's; the descriptor itself never blocks.
+  const int flags = ::fcntl(fd_, F_GETFL);
+  if (flags >= 0) ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK);
+  serial_struct serial{};
+  if (Ioctl(fd_, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY) != 0) return;
+  serial.flags |= ASYNC_LOW_LATENCY;
+  Ioctl(fd_, TIOCSSERIAL, &serial);  // a refusal keeps the driver's own latency
+}
+
+int TtyTransfers::Fail(int got) {
+  failed_ = true;
+  return got > 0 ? got : -1;
+}
+
+// libserialport's blocking read would keep reading the end-of-file of a hung-up tty until
+// its timeout, in a busy loop: these transfers poll the descriptor themselves.
+int TtyTransfers::Read(uint8_t* buffer, std::size_t count, uint32_t timeoutMs) {
+  if (failed_) return -1;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::size_t got = 0;
+  while (got < count) {
+    pollfd p{fd_, POLLIN, 0};
+    const int ready = ::poll(&p, 1, PollTimeout(deadline));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0 || (p.revents & POLLNVAL) != 0) return Fail(static_cast<int>(got));
+    if (ready == 0) break;
+    const ssize_t n = ::read(fd_, buffer + got, count - got);
+    if (n > 0) {
+      got += static_cast<std::size_t>(n);
+    } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+      return Fail(static_cast<int>(got));  // end-of-file: the tty was hung up
+    }
+  }
+  return static_cast<int>(got);
+}
+
+bool TtyTransfers::Write(const uint8_t* bytes, std::size_t count, uint32_t timeoutMs) {
+  if (failed_) return false;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::size_t sent = 0;
+  while (sent < count) {
+    const ssize_t n = ::write(fd_, bytes + sent, count - sent);
+    if (n > 0) {
+      sent += static_cast<std::size_t>(n);
+      continue;
+    }
+    const bool failed = n < 0 && errno != EAGAIN && errno != EINTR;
+    pollfd p{fd_, POLLOUT, 0};
+    const int ready = failed ? -1 : ::poll(&p, 1, PollTimeout(deadline));
+    if (ready == 0) return false;
+    if (failed || (ready < 0 && errno != EINTR)) {
+      Fail(0);
+      return false;
+    }
+  }
+  return true;
+}
+
+int TtyTransfers::Drain() {
+  const auto deadline = Clock::now() + kMaxDrainTime;
+  int total = 0;
+  uint8_t buffer[4096];
+  while (total < kMaxDrained && Clock::now() < deadline) {
+    const int n = Read(buffer, sizeof buffer, 0);
+    if (n <= 0) break;
+    total += n;
+  }
+  return total;
+}
+
+namespace {
 
 class LocalDevice final : public SerialDevice {
  public:
   LocalDevice(sp_port* port, int fd, PortLock lock)
-      : port_(port), fd_(fd), lock_(std::move(lock)) {}
+      : port_(port), fd_(fd), lock_(std::move(lock)), transfers_(fd) {}
 
   ~LocalDevice() override {
     // TIOCEXCL stays on the tty after close; the next user must not find it set.
-    ::ioctl(fd_, TIOCNXCL);
+    Ioctl(fd_, TIOCNXCL);
     sp_close(port_);
     sp_free_port(port_);
   }
 
   bool ReadState() override {
+    if (transfers_.Failed()) return false;
     sp_port_config* config = nullptr;
     if (sp_new_config(&config) != SP_OK) return false;
     const bool ok = sp_get_config(port_, config) == SP_OK;
@@ -52,36 +153,24 @@ class LocalDevice final : public SerialDevice {
   }
 
   int Read(uint8_t* buffer, std::size_t count, uint32_t timeoutMs) override {
-    // libserialport waits forever for a timeout of 0: ours means "what is there now".
-    const sp_return n = timeoutMs == 0 ? sp_nonblocking_read(port_, buffer, count)
-                                       : sp_blocking_read(port_, buffer, count, timeoutMs);
-    return n < 0 ? -1 : static_cast<int>(n);
+    return transfers_.Read(buffer, count, timeoutMs);
   }
 
   bool Write(const uint8_t* bytes, std::size_t count, uint32_t timeoutMs) override {
-    const sp_return n = timeoutMs == 0 ? sp_nonblocking_write(port_, bytes, count)
-                                       : sp_blocking_write(port_, bytes, count, timeoutMs);
-    return n >= 0 && static_cast<std::size_t>(n) == count;
+    return transfers_.Write(bytes, count, timeoutMs);
   }
 
-  int Drain() override {
-    const auto deadline = std::chrono::steady_clock::now() + kMaxDrainTime;
-    int total = 0;
-    uint8_t buffer[4096];
-    while (total < kMaxDrained && std::chrono::steady_clock::now() < deadline) {
-      const sp_return waiting = sp_input_waiting(port_);
-      if (waiting <= 0) break;
-      const sp_return n = sp_nonblocking_read(
-          port_, buffer, std::min<std::size_t>(static_cast<std::size_t>(waiting), sizeof buffer));
-      if (n <= 0) break;
-      total += n;
-    }
-    return total;
-  }
+  int Drain() override { return transfers_.Drain(); }
 
-  void SetDTR(bool on) override { sp_set_dtr(port_, on ? SP_DTR_ON : SP_DTR_OFF); }
-  void SetRTS(bool on) override { sp_set_rts(port_, on ? SP_RTS_ON : SP_RTS_OFF); }
+  // A device that has failed is not asked for anything more.
+  void SetDTR(bool on) override {
+    if (!transfers_.Failed()) sp_set_dtr(port_, on ? SP_DTR_ON : SP_DTR_OFF);
+  }
+  void SetRTS(bool on) override {
+    if (!transfers_.Failed()) sp_set_rts(port_, on ? SP_RTS_ON : SP_RTS_OFF);
+  }
   void SetBreak(bool on) override {
+    if (transfers_.Failed()) return;
     if (on) {
       sp_start_break(port_);
     } else {
@@ -91,7 +180,7 @@ class LocalDevice final : public SerialDevice {
 
   uint32_t ModemStatus() override {
     sp_signal signals{};
-    if (sp_get_signals(port_, &signals) != SP_OK) return 0;
+    if (transfers_.Failed() || sp_get_signals(port_, &signals) != SP_OK) return 0;
     uint32_t status = 0;
     if (signals & SP_SIG_CTS) status |= 0x10;
     if (signals & SP_SIG_DSR) status |= kModemStatusDsr;
@@ -104,6 +193,7 @@ class LocalDevice final : public SerialDevice {
   sp_port* port_;
   int fd_;
   PortLock lock_;
+  TtyTransfers transfers_;
 };
 
 DeviceOpenResult Failure(int err, const std::string& device, const std::string& comName,
@@ -151,7 +241,7 @@ DeviceOpenResult OpenLocalDevice(const std::string& device, const std::string& c
   int fd = -1;
   sp_get_port_handle(port, &fd);
   // Another process may hold the device without a lock file; root passes TIOCEXCL.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || Ioctl(fd, TIOCEXCL) != 0) {
     const int err = errno == EWOULDBLOCK ? EBUSY : errno;
     sp_close(port);
     sp_free_port(port);

@@ -87,6 +87,9 @@ class Rfc2217Device final : public SerialDevice, private Parser::Handler {
     while ((settingsReplies_ != kAll || controlReplies_ == controlsBefore) && !closed_) {
       if (!PumpOnce(deadline)) break;
     }
+    // The flow setting is a SET-CONTROL too: a server that left it unanswered is not waited
+    // on again, so the DTR and RTS that follow cost no second wait.
+    if (controlReplies_ == controlsBefore && !closed_) controlUnanswered_ = true;
     return settingsReplies_ == kAll;
   }
 

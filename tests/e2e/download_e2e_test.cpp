@@ -317,5 +317,30 @@ TEST_F(TransferFaults, ConnectionDroppedMidSlot) {
   EXPECT_EQ(dump.Com(1).slots.count(2), 0u);
 }
 
+TEST_F(TransferFaults, ConnectionLostOnTheLastSlotsClosingZero) {
+  // Every packet was acknowledged; only the zero byte that closes the slot went unheard.
+  ModuleEmulator emulator({"type=3,version=1.0,hangup@2:2"});
+  const RunResult run = Download(emulator);
+  EXPECT_STATUS(run, Scan(),
+                Downloading("COM1") + Progress(0, {33, 66, 100}) +
+                    Progress(1, {12, 25, 37, 50, 62, 75, 87, 100}) + Progress(2, {50, 100}) +
+                    kHardwareFailure);
+  const auto dump = emulator.Stop();
+  EXPECT_EQ(dump.Com(1).slots.at(2).acknowledged, SlotPackets(image_, 2));
+  EXPECT_FALSE(dump.Com(1).slots.at(2).ended);
+}
+
+TEST_F(TransferFaults, ConnectionLostOnAnEmptyLastSlotsOnlyByte) {
+  ModuleEmulator emulator({"type=4,version=1.0,hangup@1:0"});
+  const ImageDescription image = StandardImage(4, {2, 0});
+  const RunResult run = RunLoader(emulator, {"/NoPrompts", "/Updates", WriteImage(dir_, image)});
+  EXPECT_STATUS(run,
+                (std::vector<std::string>{
+                    PortLine("COM1 DEVICE=Korvanetics D VERSION=v1.0 LOOPBACK=No ECHO=Yes"),
+                    InvalidPort("COM2"), InvalidPort("COM3"), InvalidPort("COM4")}),
+                Downloading("COM1") + Progress(0, {50, 100}) + kHardwareFailure);
+  EXPECT_FALSE(emulator.Stop().Com(1).slots.at(1).ended);
+}
+
 }  // namespace
 }  // namespace downloader::e2e

@@ -163,6 +163,31 @@ TEST(ModuleModel, AZeroAtAPacketBoundaryEndsTheSlotUnlessMoreDataFollows) {
   EXPECT_FALSE(model.Slots().at(0).ended);
 }
 
+TEST(ModuleModel, HangUpAndChatterAtAPacketBoundary) {
+  // Slot 0: one unasked byte before the echo of packet 1, then a hang-up on its closing zero.
+  ModuleModel model(Spec("type=3,chatter=0x55@0:1,hangup@0:2,hangup@1:0"));
+  Feed(model, {0x83, 0});
+  EXPECT_EQ(Feed(model, Packet(0)).size(), 19u);
+  const Bytes out = Feed(model, Packet(20));
+  ASSERT_EQ(out.size(), 20u);
+  EXPECT_EQ(out.front(), 0x55);
+  EXPECT_EQ(out[1], 20);
+  bool dropped = false;
+  EXPECT_TRUE(Feed(model, {0}, &dropped).empty());  // not even echoed
+  EXPECT_TRUE(dropped);
+  model.OnDisconnect();
+  EXPECT_EQ(model.Slots().at(0).acknowledged.size(), 2u);
+  EXPECT_FALSE(model.Slots().at(0).ended) << "the slot was never closed";
+  // An empty slot hangs up on its only byte, the closing zero.
+  model.OnConnect();
+  ResetPulse(model);
+  dropped = false;
+  Feed(model, {0x83, 1, 0}, &dropped);
+  EXPECT_TRUE(dropped);
+  model.OnDisconnect();
+  EXPECT_FALSE(model.Slots().at(1).ended);
+}
+
 TEST(ModuleModel, ResetsEchoFaultsAndLines) {
   ModuleModel quiet(Spec("type=3,version=1.1,noecho"));
   EXPECT_EQ(Feed(quiet, {0x83}), Bytes{0x84});  // the reply only

@@ -140,6 +140,7 @@ bool FakeModule::Write(const uint8_t* bytes, std::size_t count) {
   if (state_ == State::kPackets && count == 1 && bytes[0] == 0 && packet_.empty()) {
     ++slotEnds_;
     state_ = State::kEnded;
+    if (config_.echo) rx_.push_back(0);
     return true;
   }
   for (std::size_t i = 0; i < count && !dropped_; ++i) Receive(bytes[i]);

@@ -144,7 +144,7 @@ struct Ser2netLike : Parser::Handler {
     std::lock_guard lock(records->mutex);
     if (command == kSetControl) {
       records->controls.push_back(value);
-      if (value == kControlFlowNone || value == kControlBreakOn) {
+      if ((value == kControlFlowNone && answersFlow) || value == kControlBreakOn) {
         SendAll(fd, ComPortCommand(kSetControl + kServerOffset, {value}));
       } else if (value == kControlBreakOff) {
         SendAll(fd, ComPortCommand(kSetControl + kServerOffset, {kControlBreakOn}));
@@ -158,6 +158,7 @@ struct Ser2netLike : Parser::Handler {
 
   int fd;
   std::shared_ptr<ServerRecords> records;
+  bool answersFlow = true;
 };
 
 class Rfc2217Client : public ::testing::Test {
@@ -229,6 +230,30 @@ TEST_F(Rfc2217Client, ToleratesSer2net) {
   EXPECT_EQ(count(kWill, kOptionBinary), 1);
   EXPECT_EQ(count(kDo, kOptionBinary), 1);
   EXPECT_EQ(count(kWill, kOptionComPort), 1);
+}
+
+TEST_F(Rfc2217Client, AServerThatLeavesEveryControlUnansweredCostsOneWaitPerOpen) {
+  auto records = std::make_shared<ServerRecords>();
+  ScriptedServer tcp([records](int fd, const std::atomic<bool>& stop) {
+    Ser2netLike handler(fd, records);
+    handler.answersFlow = false;
+    Serve(fd, stop, handler);
+  });
+  SetSerialDeviceOpener([port = tcp.port()](const std::string&) {
+    return OpenRfc2217Device("127.0.0.1", port, "COM1", Rfc2217Timing{2000, 400, 400, 400});
+  });
+  TSerial port;
+  const auto start = Clock::now();
+  ASSERT_TRUE(port.OpenPort("COM1", "9600", "None", "8", "Off", false));
+  port.SetDTR(true);
+  port.SetRTS(true);
+  // The flow setting's wait, and no other: not a second one for the DTR off that follows.
+  EXPECT_LT(MsSince(start), 700);
+  // They were sent all the same.
+  EXPECT_EQ(port.ReadBlock(0, 0), 0);  // one more exchange: the server has read them
+  std::lock_guard lock(records->mutex);
+  EXPECT_EQ(records->controls, (Bytes{kControlFlowNone, kControlDtrOff, kControlRtsOff,
+                                      kControlDtrOn, kControlRtsOn}));
 }
 
 TEST_F(Rfc2217Client, TheDrainIsBoundedAgainstAServerThatFloodsAndNeverAnswers) {

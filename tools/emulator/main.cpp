@@ -33,6 +33,8 @@ constexpr const char* kUsage =
     "SPEC: comma-separated port=N, type=2..6, version=M.N | reply=BYTE, variant=24|40,\n"
     "      loopback, dsr=on, noecho, badreply, status=CODE@SLOT:PACKET, silent@SLOT:PACKET,\n"
     "      drop@SLOT:PACKET, statusdelay=MS, chatter, com=N\n"
+    "      hangup@SLOT:PACKET (at PACKET = the slot's packet count: its closing zero),\n"
+    "      chatter=BYTE@SLOT:PACKET (one unasked byte before that packet's echo)\n"
     "      (type 2 gets no slot byte: its transfers on one connection are slots 0, 1, ...)\n";
 
 int Fail(const std::string& message) {

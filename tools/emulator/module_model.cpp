@@ -105,6 +105,9 @@ void ModuleModel::AddPacketByte(uint8_t byte, Reaction& reaction) {
       case PacketFault::Kind::kDrop:
         reaction.drop = true;
         break;
+      case PacketFault::Kind::kHangUp:
+      case PacketFault::Kind::kChatter:
+        break;  // at the packet's first byte, in OnByte
     }
   }
   packet_.clear();
@@ -117,6 +120,17 @@ Reaction ModuleModel::OnByte(uint8_t byte) {
   Reaction reaction;
   // Nothing can be received while the line is held in BREAK.
   if (break_) return reaction;
+  if (phase_ == Phase::kPackets && packet_.empty()) {
+    // The first byte of a packet, or the closing zero.
+    for (const PacketFault& fault : spec_.faults) {
+      if (fault.slot != slot_ || fault.packet != packetIndex_) continue;
+      if (fault.kind == PacketFault::Kind::kHangUp) {
+        reaction.drop = true;
+        return reaction;
+      }
+      if (fault.kind == PacketFault::Kind::kChatter) reaction.bytes.push_back({fault.status, 0});
+    }
+  }
   if (!spec_.noEcho) reaction.bytes.push_back({byte, 0});
   auto answer = [&](uint8_t value) {
     reaction.bytes.push_back({spec_.badReply ? kBadReply : value, 0});

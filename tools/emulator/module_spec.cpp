@@ -103,18 +103,21 @@ bool ParseModuleSpec(const std::string& text, ModuleSpec& spec, std::string& err
     } else if (key == "com") {
       ok = ParseUnsigned(value, 99, n) && n >= 1;
       spec.com = static_cast<int>(n);
-    } else if (key == "status" || key.rfind("silent@", 0) == 0 || key.rfind("drop@", 0) == 0) {
+    } else if (key == "status" || key.rfind("silent@", 0) == 0 || key.rfind("drop@", 0) == 0 ||
+               key.rfind("hangup@", 0) == 0 || (key == "chatter" && eq != std::string::npos)) {
       PacketFault fault;
-      if (key == "status") {
+      if (key == "status" || key == "chatter") {
         const auto at = value.find('@');
         ok = at != std::string::npos && ParseUnsigned(value.substr(0, at), 255, n) &&
              ParseWhere(value.substr(at), fault);
-        fault.kind = PacketFault::Kind::kStatus;
+        fault.kind = key == "status" ? PacketFault::Kind::kStatus : PacketFault::Kind::kChatter;
         fault.status = static_cast<uint8_t>(n);
       } else {
-        const bool silent = key[0] == 's';
-        ok = eq == std::string::npos && ParseWhere(key.substr(silent ? 6 : 4), fault);
-        fault.kind = silent ? PacketFault::Kind::kSilent : PacketFault::Kind::kDrop;
+        const auto at = key.find('@');
+        ok = eq == std::string::npos && ParseWhere(key.substr(at), fault);
+        fault.kind = key[0] == 's'   ? PacketFault::Kind::kSilent
+                     : key[0] == 'd' ? PacketFault::Kind::kDrop
+                                     : PacketFault::Kind::kHangUp;
       }
       if (ok) spec.faults.push_back(fault);
     } else {

@@ -12,6 +12,12 @@ struct PacketFault {
     kStatus,  ///< answer the packet with `status` instead of 0
     kSilent,  ///< echo the packet, send no status byte
     kDrop,    ///< close the connection once the packet is in
+    /// Close the connection when the packet's first byte comes, before echoing it; at the
+    /// slot's packet count, that byte is the closing zero, and the slot stays open.
+    kHangUp,
+    /// Send the unasked byte `status` just before the echo of the packet's first byte (at
+    /// the slot's packet count: of the closing zero).
+    kChatter,
   };
   Kind kind = Kind::kStatus;
   uint8_t status = 0;
@@ -41,7 +47,8 @@ uint8_t IdentCode(int type);
 
 /// Parses a comma-separated SPEC: port=N, type=2..6, version=M.N, reply=BYTE,
 /// variant=24|40, loopback, dsr=on|off, noecho, badreply, status=CODE@SLOT:PACKET,
-/// silent@SLOT:PACKET, drop@SLOT:PACKET, statusdelay=MS, chatter, com=N. False with
+/// silent@SLOT:PACKET, drop@SLOT:PACKET, statusdelay=MS, chatter, com=N,
+/// hangup@SLOT:PACKET, chatter=BYTE@SLOT:PACKET. False with
 /// `error` set when SPEC is not valid.
 bool ParseModuleSpec(const std::string& text, ModuleSpec& spec, std::string& error);
 
