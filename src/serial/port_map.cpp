@@ -50,20 +50,13 @@ int ComNumber(const std::string& name) {
   return n > 0 && n < 1000000 ? static_cast<int>(n) : 0;
 }
 
-// The first line of an entry file, at most 4 KiB of it, without trailing spaces and CR.
-std::string FirstLine(const fs::path& path) {
+// The head of an entry file: at most its first 4 KiB.
+std::string ReadHead(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::string buffer(4096, '\0');
   in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
   buffer.resize(static_cast<std::size_t>(in.gcount()));
-  const auto newline = buffer.find('\n');
-  std::string line = buffer.substr(0, newline);
-  while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) {
-    line.pop_back();
-  }
-  std::size_t start = 0;
-  while (start < line.size() && (line[start] == ' ' || line[start] == '\t')) ++start;
-  return line.substr(start);
+  return buffer;
 }
 
 PortTarget FromEntry(const fs::path& entry) {
@@ -84,21 +77,32 @@ PortTarget FromEntry(const fs::path& entry) {
               "; make it readable: chmod a+r " + name);
     return target;
   }
-  const std::string line = FirstLine(entry);
+  return EntryTarget(ReadHead(entry));
+}
+
+}  // namespace
+
+PortTarget EntryTarget(std::string_view head) {
+  std::string_view line = head.substr(0, head.find('\n'));
+  while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) {
+    line.remove_suffix(1);
+  }
+  while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+  PortTarget target;
   if (line.empty() || line == "none") {
     target.kind = PortTarget::Kind::kHidden;
     return target;
   }
-  if (line.compare(0, 10, "rfc2217://") == 0) {
-    if (ParseRfc2217Url(line, target.host, target.port)) target.kind = PortTarget::Kind::kNetwork;
+  if (line.starts_with("rfc2217://")) {
+    if (ParseRfc2217Url(std::string(line), target.host, target.port)) {
+      target.kind = PortTarget::Kind::kNetwork;
+    }
     return target;
   }
   target.kind = PortTarget::Kind::kLocal;
   target.device = line;
   return target;
 }
-
-}  // namespace
 
 bool ParseRfc2217Url(const std::string& text, std::string& host, uint16_t& port) {
   const std::string scheme = "rfc2217://";

@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace downloader {
@@ -54,6 +55,11 @@ std::optional<std::string> PortMapDirectory(const PortMapEnvironment& env);
 /// counting the console (Windows: the port of that name); nothing when $DOWNLOADER_PORTS
 /// is set, since that map is complete.
 PortTarget ResolvePort(const std::string& comName, const PortMapEnvironment& env);
+
+/// What an entry file names, from its head (the map reads at most its first 4 KiB): its
+/// first line without leading blanks and trailing blanks and CR is a device path or
+/// rfc2217://HOST:PORT (kNone when that is malformed); an empty line or "none" hides the port.
+PortTarget EntryTarget(std::string_view head);
 
 /// Parses "rfc2217://HOST:PORT" (HOST may be [v6-address]); false when it is not that.
 bool ParseRfc2217Url(const std::string& text, std::string& host, uint16_t& port);

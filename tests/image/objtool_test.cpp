@@ -125,11 +125,13 @@ TEST(ObjtoolMake, ErrorsNameTheField) {
       {"{" + base + R"(, "slots": [{"file": "odd.bin"}]})", "slots[0].file: "},
       {"{" + base + R"(, "slots": [{"file": "big.bin"}]})", "slots[0]: 129 packets, at most 128"},
       {"{" + base + R"(, "slots": [{"file": "none.bin"}]})", "slots[0].file: cannot read"},
+      {"{" + base + R"(, "slots": [{"file": "."}]})", "slots[0].file: cannot read"},
       {"{" + base + R"(, "slots": [{"file": "odd.bin", "packets": []}]})",
        "slots[0]: needs exactly one of"},
       {"{" + base + R"(, "slots": )" + nineSlots + "}", "slots: 9 slots, at most 8"},
       {"[1, 2]", "the description must be a JSON object"},
       {"{", "not valid JSON"},
+      {"1e3808", "not valid JSON"},
   };
   for (const auto& c : cases) {
     const std::string description = dir.Write("bad.json", c.json);

@@ -81,7 +81,12 @@ std::vector<uint8_t> SlotBytes(const json& slot, const std::string& field,
   const std::filesystem::path name = baseDirectory / PathOf(slot.at("file").get<std::string>());
   std::ifstream in(name, std::ios::binary);
   if (!in) Fail(field + ".file", "cannot read " + NameOf(name));
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  try {
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  } catch (const std::ios_base::failure&) {
+    // The stream buffer throws on a failed read, such as a read of a folder.
+    Fail(field + ".file", "cannot read " + NameOf(name));
+  }
   if (in.bad()) Fail(field + ".file", "cannot read " + NameOf(name));
   if (bytes.size() % image_layout::kPacketSize != 0) {
     Fail(field + ".file", NameOf(name) + " has " + std::to_string(bytes.size()) +
@@ -158,7 +163,8 @@ ImageDescription ParseDescription(std::string_view text,
   json root;
   try {
     root = json::parse(text);
-  } catch (const json::parse_error& error) {
+  } catch (const json::exception& error) {
+    // Not only syntax errors: a number too large for a double is out_of_range.
     throw ImageBuildError(std::string("not valid JSON: ") + error.what());
   }
   if (!root.is_object()) throw ImageBuildError("the description must be a JSON object");
