@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -308,6 +309,18 @@ class PseudoTerminalPort {
   bool Send(std::string_view bytes) const {
     return ::write(master_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
   }
+  /// Waits, at most 5 s, until the terminal's input queue holds `count` bytes: the kernel
+  /// moves what the master wrote to that queue a little later, and only then does the
+  /// program behind the port see it waiting.
+  bool Queued(int count) const {
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    int waiting = 0;
+    while (::ioctl(slave_, FIONREAD, &waiting) == 0 && waiting < count &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(1ms);
+    }
+    return waiting >= count;
+  }
 
  private:
   std::string link_;
@@ -359,6 +372,7 @@ TEST_F(UnderWine, TheWin32SerialBackendOnAPseudoTerminal) {
   EXPECT_EQ(shortRead.rfind("short 1 ", 0), 0u) << "what came, when the timeout ended";
   EXPECT_GE(Field(shortRead, 2), 295) << shortRead;
   ASSERT_TRUE(port.Send("0123456789"));
+  ASSERT_TRUE(port.Queued(10));
   probe.Write("go\n");
   EXPECT_EQ(next(), "drain 10");
   EXPECT_EQ(next().rfind("lines ", 0), 0u);
