@@ -19,11 +19,19 @@ constexpr uint32_t kStatusTimeout = 40;
 constexpr uint32_t kIndicatorPeriod = 25;  // ms between two toggles of TXStatus, at least
 constexpr int kStatusAcknowledged = 0;
 constexpr int kStatusVerifyFailure = 2;
+constexpr uint8_t kEndOfSlot = 0;
 
 void ToggleIndicator(TProgressForm& form) {
   TShape& indicator = form.TXStatus;
   indicator.FillColor = indicator.FillColor == kDarkGreen ? kBrightGreen : kDarkGreen;
   form.Repaint();
+}
+
+/// Whether the next `count` bytes from the port, read within `timeoutMs`, are exactly
+/// `sent`: a short echo or any differing byte is false.
+bool Echoed(TSerial& port, const uint8_t* sent, std::size_t count, uint32_t timeoutMs) {
+  return port.ReadBlock(static_cast<int>(count), timeoutMs) == static_cast<int>(count) &&
+         std::equal(sent, sent + count, port.Buffer->data());
 }
 
 }  // namespace
@@ -53,9 +61,15 @@ bool DownloadSlot(DeviceType type, int slot, int poolSlot) {
       ToggleIndicator(form);
       last = GetTickCount();
     }
-    port.WriteBuffer(ImageBuffer.Packet(s, static_cast<std::size_t>(k)),
-                     static_cast<int>(image_layout::kPacketSize), kWriteTimeout);
-    port.ReadBlock(static_cast<int>(image_layout::kPacketSize), kEchoTimeout);
+    const uint8_t* packet = ImageBuffer.Packet(s, static_cast<std::size_t>(k));
+    port.WriteBuffer(packet, static_cast<int>(image_layout::kPacketSize), kWriteTimeout);
+    // The echo must be the packet itself: one byte the module did not echo, or one it did
+    // not send, would otherwise put an echo byte where the status is read.
+    if (!Echoed(port, packet, image_layout::kPacketSize, kEchoTimeout)) {
+      ok = false;
+      ReportError(kMsgCommunicationFailure);
+      break;
+    }
     const int status = port.ReadByte(kStatusTimeout);
     if (status != kStatusAcknowledged) {
       ok = false;
@@ -65,10 +79,10 @@ bool DownloadSlot(DeviceType type, int slot, int poolSlot) {
     }
     form.StepIt(slot);
   }
-  port.WriteByte(0, kWriteTimeout);  // ends the slot, whatever happened
+  port.WriteByte(kEndOfSlot, kWriteTimeout);  // ends the slot, whatever happened
   // The module echoes every byte it hears: without the zero byte's echo the slot may never
   // have been closed (a module reset, a connection lost on that last byte).
-  if (ok && port.ReadBlock(1, kEndEchoTimeout) != 1) {
+  if (ok && !Echoed(port, &kEndOfSlot, 1, kEndEchoTimeout)) {
     ok = false;
     ReportError(kMsgCommunicationFailure);
   }
