@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "control/exceptions.h"
-#include "control/program_file.h"
-#include "control/report.h"
 #include "platform/file_names.h"
+#include "run/exceptions.h"
+#include "run/program_file.h"
+#include "run/report.h"
 #include "serial/globals.h"
 #include "serial/helpers.h"
 #include "ui/window_system.h"

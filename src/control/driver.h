@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "control/exceptions.h"
+#include "run/exceptions.h"
 
 namespace downloader {
 

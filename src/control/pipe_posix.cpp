@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include "control/command_line.h"
-#include "control/exceptions.h"
 #include "control/pipe.h"
-#include "control/report.h"
+#include "run/exceptions.h"
+#include "run/report.h"
 #include "serial/globals.h"
 
 extern char** environ;

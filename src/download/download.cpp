@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "control/command_line.h"
-#include "control/report.h"
 #include "identify/scan.h"
 #include "image/object_image.h"
+#include "run/report.h"
 #include "serial/globals.h"
 #include "serial/helpers.h"
 #include "serial/pool.h"

@@ -1,8 +1,8 @@
 #include <algorithm>
 
-#include "control/report.h"
 #include "download/download.h"
 #include "image/object_image.h"
+#include "run/report.h"
 #include "serial/helpers.h"
 #include "serial/pool.h"
 #include "ui/forms.h"

@@ -1,9 +1,9 @@
 #include <array>
 
 #include "control/command_line.h"
-#include "control/report.h"
 #include "download/download.h"
 #include "image/object_image.h"
+#include "run/report.h"
 #include "serial/globals.h"
 #include "serial/helpers.h"
 #include "ui/forms.h"

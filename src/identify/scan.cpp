@@ -3,7 +3,7 @@
 #include <chrono>
 #include <memory>
 
-#include "control/report.h"
+#include "run/report.h"
 #include "serial/globals.h"
 #include "serial/helpers.h"
 #include "serial/pool.h"

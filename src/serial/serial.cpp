@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "control/report.h"
+#include "run/report.h"
 #include "serial/helpers.h"
 
 namespace downloader {

@@ -4,8 +4,8 @@
 #include <chrono>
 
 #include "control/command_line.h"
-#include "control/report.h"
 #include "image/object_image.h"
+#include "run/report.h"
 #include "serial/globals.h"
 #include "ui/message_loop.h"
 #include "ui/window_system.h"

@@ -12,8 +12,8 @@
 #include <stdexcept>
 
 #include "control/command_line.h"
-#include "control/report.h"
 #include "image/image_file.h"
+#include "run/report.h"
 #include "sample_images.h"
 #include "support/fake_windows.h"
 #include "support/run_process.h"

@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "control/report.h"
+#include "run/report.h"
 
 namespace downloader {
 

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "control/driver.h"
-#include "control/standard_handles.h"
 #include "platform/wide_text.h"
+#include "run/standard_handles.h"
 
 namespace downloader {
 

@@ -1,7 +1,7 @@
-#include "control/report.h"
+#include "run/report.h"
 
 #include "control/command_line.h"
-#include "control/standard_handles.h"
+#include "run/standard_handles.h"
 #include "serial/helpers.h"
 #include "ui/message_loop.h"
 #include "ui/window_system.h"
