@@ -9,9 +9,9 @@
 #include "control/driver.h"
 #include "fuzz_check.h"
 #include "quiet_windows.h"
+#include "run/helpers.h"
 #include "run/report.h"
 #include "serial/globals.h"
-#include "serial/helpers.h"
 
 using namespace downloader;
 

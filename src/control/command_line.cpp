@@ -5,10 +5,10 @@
 
 #include "platform/file_names.h"
 #include "run/exceptions.h"
+#include "run/helpers.h"
 #include "run/program_file.h"
 #include "run/report.h"
 #include "serial/globals.h"
-#include "serial/helpers.h"
 #include "ui/window_system.h"
 
 namespace downloader {

@@ -2,8 +2,8 @@
 
 #include "download/download.h"
 #include "image/object_image.h"
+#include "run/helpers.h"
 #include "run/report.h"
-#include "serial/helpers.h"
 #include "serial/pool.h"
 #include "ui/forms.h"
 

@@ -3,9 +3,9 @@
 #include "control/command_line.h"
 #include "download/download.h"
 #include "image/object_image.h"
+#include "run/helpers.h"
 #include "run/report.h"
 #include "serial/globals.h"
-#include "serial/helpers.h"
 #include "ui/forms.h"
 #include "ui/window_system.h"
 

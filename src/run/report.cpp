@@ -1,8 +1,8 @@
 #include "run/report.h"
 
 #include "control/command_line.h"
+#include "run/helpers.h"
 #include "run/standard_handles.h"
-#include "serial/helpers.h"
 #include "ui/message_loop.h"
 #include "ui/window_system.h"
 

@@ -2,8 +2,8 @@
 
 #include <atomic>
 
+#include "run/helpers.h"
 #include "run/report.h"
-#include "serial/helpers.h"
 
 namespace downloader {
 

@@ -15,8 +15,8 @@
 
 #include "control/command_line.h"
 #include "fake_device.h"
+#include "run/helpers.h"
 #include "serial/globals.h"
-#include "serial/helpers.h"
 #include "serial/hints.h"
 #include "serial/pool.h"
 #include "serial/port_lock.h"

@@ -8,8 +8,8 @@
 #include <iostream>
 #include <string>
 
+#include "run/helpers.h"
 #include "serial/globals.h"
-#include "serial/helpers.h"
 #include "ui/console/console_io.h"
 #include "ui/console/console_selection.h"
 #include "ui/main_form.h"
