@@ -1,4 +1,4 @@
-#include "ui/message_loop.h"
+#include "run/main_thread.h"
 
 #include <algorithm>
 #include <condition_variable>
