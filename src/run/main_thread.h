@@ -12,16 +12,12 @@ bool IsMainThread();
 /// Queues a handler to run on the main thread at its next message-loop step. Any thread.
 void PostToMainThread(std::function<void()> handler);
 
-/// One step of the message loop: runs every handler posted so far, then the toolkit's own
-/// pending events. Main thread only.
-void ProcessMessages();
+/// Runs every handler posted so far, in the order posted, and those they post meanwhile.
+/// Main thread only (each step of the message loop calls it).
+void RunPostedHandlers();
 
-/// Like ProcessMessages, but first waits up to `limit` for a handler to be posted, so a
-/// main thread that waits for workers does not spin a processor.
-void WaitAndProcessMessages(std::chrono::milliseconds limit);
-
-/// Keeps the message loop running for `duration`, at least: a wait of the main thread that
-/// leaves the windows responsive and runs the handlers posted meanwhile.
-void ProcessMessagesFor(std::chrono::milliseconds duration);
+/// Waits up to `limit` for a handler to be posted; returns at once when one is waiting.
+/// Runs nothing. Main thread only.
+void WaitForPostedHandler(std::chrono::milliseconds limit);
 
 }  // namespace downloader

@@ -2,8 +2,8 @@
 
 #include "control/command_line.h"
 #include "run/helpers.h"
+#include "run/main_thread.h"
 #include "run/standard_handles.h"
-#include "ui/message_loop.h"
 #include "ui/window_system.h"
 
 namespace downloader {
