@@ -9,6 +9,7 @@
 #include <string>
 
 #include "run/helpers.h"
+#include "run/report.h"
 #include "serial/globals.h"
 #include "ui/console/console_io.h"
 #include "ui/console/console_selection.h"
@@ -132,6 +133,13 @@ WindowSystem& Windows() {
 
 void SetWindowSystem(std::unique_ptr<WindowSystem> windows) {
   Installed() = windows ? std::move(windows) : MakeConsoleWindowSystem();
+  SetErrorDialogHook(ShowErrorDialog);
+}
+
+void ShowErrorDialog(const std::string& text) {
+  Windows().BringToForeground();
+  Windows().Beep();
+  Windows().ErrorDialog(text);
 }
 
 }  // namespace downloader
