@@ -14,11 +14,6 @@
 namespace downloader {
 
 std::vector<std::string> ArgumentList;
-uint8_t SwitchBits = 0;
-uint16_t RunFlags = 0;
-std::string ObjectFileName;
-std::string ObjectFileTypedName;
-std::string StartDirectory;
 
 namespace {
 
@@ -99,10 +94,6 @@ void ParseFileName(const std::string& argument) {
 void LoadCommandLine(int argc, const char* const* argv) {
   ArgumentList.clear();
   for (int i = 1; i < argc; ++i) ArgumentList.emplace_back(argv[i]);
-}
-
-std::string ShownObjectFileName() {
-  return ObjectFileTypedName.empty() ? ObjectFileName : ObjectFileTypedName;
 }
 
 void ParseArguments() {

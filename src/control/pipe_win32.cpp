@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "control/command_line.h"
 #include "control/pipe.h"
 #include "platform/wide_text.h"
 #include "run/exceptions.h"
 #include "run/report.h"
+#include "run/run_state.h"
 #include "run/standard_handles.h"
 #include "serial/globals.h"
 

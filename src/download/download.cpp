@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include "control/command_line.h"
 #include "identify/scan.h"
 #include "image/object_image.h"
 #include "run/helpers.h"
 #include "run/report.h"
+#include "run/run_state.h"
 #include "serial/globals.h"
 #include "serial/pool.h"
 #include "ui/forms.h"

@@ -1,10 +1,10 @@
 #include <array>
 
-#include "control/command_line.h"
 #include "download/download.h"
 #include "image/object_image.h"
 #include "run/helpers.h"
 #include "run/report.h"
+#include "run/run_state.h"
 #include "serial/globals.h"
 #include "ui/forms.h"
 #include "ui/window_system.h"

@@ -3,12 +3,12 @@
 #include <filesystem>
 #include <string>
 
-#include "control/command_line.h"
 #include "image/image_file.h"
 #include "image/information_line.h"
 #include "image/validation.h"
 #include "platform/file_names.h"
 #include "run/report.h"
+#include "run/run_state.h"
 #include "ui/forms.h"
 #include "ui/window_system.h"
 

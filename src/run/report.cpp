@@ -1,8 +1,8 @@
 #include "run/report.h"
 
-#include "control/command_line.h"
 #include "run/helpers.h"
 #include "run/main_thread.h"
+#include "run/run_state.h"
 #include "run/standard_handles.h"
 
 namespace downloader {

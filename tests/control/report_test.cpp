@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "control/command_line.h"
+#include "run/run_state.h"
 #include "run/standard_handles.h"
 #include "support/fake_windows.h"
 #include "support/status_text.h"

@@ -11,9 +11,9 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "control/command_line.h"
 #include "image/image_file.h"
 #include "run/report.h"
+#include "run/run_state.h"
 #include "sample_images.h"
 #include "support/fake_windows.h"
 #include "support/run_process.h"
