@@ -5,8 +5,8 @@
 
 #include "control/command_line.h"
 #include "control/pipe.h"
+#include "control/process_object_code.h"
 #include "download/download.h"
-#include "image/process_object_code.h"
 #include "platform/file_names.h"
 #include "run/program_file.h"
 #include "run/report.h"

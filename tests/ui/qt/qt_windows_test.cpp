@@ -19,9 +19,9 @@
 #include <functional>
 #include <vector>
 
+#include "control/process_object_code.h"
 #include "download/download.h"
 #include "e2e/loader_run.h"
-#include "image/process_object_code.h"
 #include "run/run_state.h"
 #include "serial/globals.h"
 #include "support/fake_windows.h"

@@ -1,6 +1,6 @@
 // The image request in-process, with a scripted window system and a recording download.
 
-#include "image/process_object_code.h"
+#include "control/process_object_code.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

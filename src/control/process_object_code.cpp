@@ -1,4 +1,4 @@
-#include "image/process_object_code.h"
+#include "control/process_object_code.h"
 
 #include <filesystem>
 #include <string>
