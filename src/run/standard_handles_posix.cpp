@@ -4,7 +4,6 @@
 
 #include <cerrno>
 
-#include "control/driver.h"
 #include "run/standard_handles.h"
 
 namespace downloader {

@@ -10,7 +10,6 @@
 #include <iterator>
 #include <string>
 
-#include "control/driver.h"
 #include "platform/wide_text.h"
 #include "run/standard_handles.h"
 
