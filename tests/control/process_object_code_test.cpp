@@ -12,9 +12,9 @@
 #include <stdexcept>
 
 #include "image/image_file.h"
+#include "image/sample_images.h"
 #include "run/report.h"
 #include "run/run_state.h"
-#include "sample_images.h"
 #include "support/fake_windows.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
