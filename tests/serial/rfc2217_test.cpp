@@ -14,8 +14,8 @@
 #include <mutex>
 #include <thread>
 
+#include "run/helpers.h"
 #include "serial/globals.h"
-#include "serial/helpers.h"
 #include "serial/pool.h"
 #include "serial/serial.h"
 #include "serial/serial_device_rfc2217.h"

@@ -13,10 +13,10 @@
 #include <mutex>
 #include <thread>
 
-#include "control/command_line.h"
 #include "fake_device.h"
+#include "run/helpers.h"
+#include "run/run_state.h"
 #include "serial/globals.h"
-#include "serial/helpers.h"
 #include "serial/hints.h"
 #include "serial/pool.h"
 #include "serial/port_lock.h"
