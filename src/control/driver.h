@@ -14,4 +14,9 @@ std::string CommandLineErrorText(const Exception& error);
 /// the exit code, 0 on every path the program handles.
 int RunDownloader(int argc, const char* const* argv, const StandardDescriptors& standard);
 
+/// The program's entry behind the platform's own: the standard handles checked, the
+/// window door installed, the arguments (from `argv`, or on Windows from the wide command
+/// line) handed to RunDownloader. A failure nothing else caught gives exit code 70.
+int LoaderMain(int argc, const char* const* argv);
+
 }  // namespace downloader

@@ -26,6 +26,6 @@ WindowSystem* LoadWindowModule(std::string& why);
 inline constexpr char kWindowModuleFile[] = "libdownloader-qt.so";
 inline constexpr char kWindowModuleEntry[] = "DownloaderOpenWindows";
 inline constexpr int kWindowModuleInterface = 1;
-using WindowModuleEntry = WindowSystem* (*)(int interface, std::string* why);
+using WindowModuleEntry = WindowSystem* (*)(int, std::string*);
 
 }  // namespace downloader
