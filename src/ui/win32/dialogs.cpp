@@ -18,11 +18,31 @@ constexpr int kButtonGap = 12;
 // A file name as long as the system allows (the \\?\ form of a long path).
 constexpr std::size_t kFileNameCapacity = 32768;
 
-// The help: a static text and OK, laid out around the text.
+// A title bar's caption font, larger than the windows' own on most desktops, and beside
+// the caption the frame's icon, up to three buttons and margins.
+constexpr int kTitleFontHeight = -16;
+constexpr int kTitleBarExtras = 120;
+
+// The room a caption needs in a title bar, in pixels at `dpi`.
+int CaptionRoom(const std::wstring& caption, int dpi) {
+  const HFONT font = ::CreateFontW(Scale(kTitleFontHeight, dpi), 0, 0, 0, FW_BOLD, FALSE, FALSE,
+                                   FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                   DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif");
+  const HDC dc = ::CreateCompatibleDC(nullptr);
+  const HGDIOBJ previous = ::SelectObject(dc, font);
+  SIZE size{};
+  ::GetTextExtentPoint32W(dc, caption.c_str(), static_cast<int>(caption.size()), &size);
+  ::SelectObject(dc, previous);
+  ::DeleteDC(dc);
+  ::DeleteObject(font);
+  return size.cx + Scale(kTitleBarExtras, dpi);
+}
+
+// A static text and OK, laid out around the text.
 class TextDialog {
  public:
-  TextDialog(HWND owner, const std::string& title, const std::string& text)
-      : owner_(owner), title_(Wide(title)), text_(WideLines(text)) {}
+  TextDialog(HWND owner, const std::string& title, const std::string& text, TextLook look)
+      : owner_(owner), title_(Wide(title)), text_(WideLines(text)), look_(look) {}
 
   void Run() {
     window_ = CreateDialogWindow(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME,
@@ -39,7 +59,7 @@ class TextDialog {
 
     // The text's own size, tabs expanded as the static control expands them.
     const HDC dc = ::GetDC(window_);
-    const HGDIOBJ previous = ::SelectObject(dc, FixedFont(dpi));
+    const HGDIOBJ previous = ::SelectObject(dc, font);
     RECT extent{0, 0, 0, 0};
     ::DrawTextW(dc, text_.c_str(), static_cast<int>(text_.size()), &extent,
                 DT_CALCRECT | DT_EXPANDTABS | DT_NOPREFIX | DT_LEFT);
@@ -49,9 +69,11 @@ class TextDialog {
     const int margin = Scale(kMargin, dpi);
     const int buttonWidth = Scale(kButtonWidth, dpi);
     const int buttonHeight = Scale(kButtonHeight, dpi);
-    const int width = std::max<int>(extent.right, buttonWidth) + 2 * margin;
+    const int width = std::max({static_cast<int>(extent.right) + 2 * margin,
+                                buttonWidth + 2 * margin, CaptionRoom(title_, dpi)});
     const int height = extent.bottom + Scale(kButtonGap, dpi) + buttonHeight + 2 * margin;
-    ::SetWindowPos(label, nullptr, margin, margin, extent.right, extent.bottom, SWP_NOZORDER);
+    ::SetWindowPos(label, nullptr, (width - extent.right) / 2, margin, extent.right, extent.bottom,
+                   SWP_NOZORDER);
     ::SetWindowPos(ok, nullptr, (width - buttonWidth) / 2, height - margin - buttonHeight,
                    buttonWidth, buttonHeight, SWP_NOZORDER);
     RECT outer{0, 0, width, height};
@@ -98,21 +120,22 @@ class TextDialog {
   HWND owner_;
   std::wstring title_;
   std::wstring text_;
+  TextLook look_;
   HWND window_ = nullptr;
   bool done_ = false;
 };
 
 }  // namespace
 
-void ShowMessageBox(HWND owner, const std::string& title, const std::string& text, bool error) {
+void ShowErrorBox(HWND owner, const std::string& text) {
   // Without an owner the box is modal for the whole program and brings itself forward.
   const UINT modality = owner != nullptr ? MB_APPLMODAL : MB_TASKMODAL | MB_SETFOREGROUND;
-  ::MessageBoxW(owner, WideLines(text).c_str(), Wide(title).c_str(),
-                MB_OK | modality | (error ? MB_ICONERROR : 0));
+  ::MessageBoxW(owner, WideLines(text).c_str(), L"Error", MB_OK | MB_ICONERROR | modality);
 }
 
-void ShowTextDialog(HWND owner, const std::string& title, const std::string& text) {
-  TextDialog(owner, title, text).Run();
+void ShowTextDialog(HWND owner, const std::string& title, const std::string& text,
+                    TextLook look) {
+  TextDialog(owner, title, text, look).Run();
 }
 
 std::optional<std::string> ShowOpenFileDialog(HWND owner, const OpenFileRequest& request) {

@@ -11,14 +11,22 @@ struct OpenFileRequest;
 
 namespace downloader::win32 {
 
-/// The system's message box with one OK button, owned by `owner` (the loader's visible
-/// window, so that it opens above the stay-on-top progress window) or by nobody: modal
-/// for the whole program then. With `error`, the error icon.
-void ShowMessageBox(HWND owner, const std::string& title, const std::string& text, bool error);
+/// The system's error message box (error icon, its sound, one OK button) titled "Error",
+/// owned by `owner` (the loader's visible window, so that it opens above the stay-on-top
+/// progress window) or by nobody: modal for the whole program then.
+void ShowErrorBox(HWND owner, const std::string& text);
 
-/// A modal dialog with `text` in a fixed-pitch font (its columns kept, tabs every eight
-/// characters) and one OK button; Enter, Esc and the close box close it.
-void ShowTextDialog(HWND owner, const std::string& title, const std::string& text);
+/// How a text dialog shows its text.
+enum class TextLook {
+  kPlain,    ///< the window font, as a message box
+  kColumns,  ///< a fixed-pitch font, its columns kept (tabs every eight characters)
+};
+
+/// A modal dialog with `text` and one OK button, wide enough for its whole caption under
+/// a window manager's title bar; Enter, Esc and the close box close it. Owned as the
+/// error box.
+void ShowTextDialog(HWND owner, const std::string& title, const std::string& text,
+                    TextLook look);
 
 /// The system's open-file dialog: `request`'s title, initial directory, filter (its first
 /// entry selected) and default extension; the read-only box hidden, resizable. A typed

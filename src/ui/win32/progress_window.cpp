@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 
 #include "ui/progress_form.h"
 #include "ui/win32/support.h"
@@ -168,51 +169,23 @@ void PaintGrid(HWND grid, const TProgressForm& form) {
   ::DeleteObject(clip);
 }
 
-// From `from` on, one row after the other in `step` (+1 or -1) up to `last`, the first row
-// the model lets the selection move to; false when none did.
-bool Seek(TProgressForm& form, int from, int step, int last) {
-  const TStringGrid& grid = form.PortStatus;
-  for (int row = from; step > 0 ? row <= last : row >= last; row += step) {
-    if (row < grid.FixedRows || row >= grid.RowCount()) break;
-    form.PortStatusMoveTo(row);
-    if (grid.HasSelection() && grid.Selection.Top == row) return true;
-  }
-  return false;
-}
-
-// Arrows, Page Up/Down, Home and End in selection mode: rows that cannot be chosen are
-// passed over.
-bool MoveByKey(TProgressForm& form, WPARAM key) {
-  const TStringGrid& grid = form.PortStatus;
-  const int first = grid.FixedRows;
-  const int last = grid.RowCount() - 1;
-  const int current = grid.HasSelection() ? grid.Selection.Top : grid.TopRow() - 1;
-  const int page = TStringGrid::kVisibleDataRows;
+// The grid's movement keys; Enter goes on to the dialog, which presses Download.
+std::optional<GridKey> MovementKey(WPARAM key) {
   switch (key) {
     case VK_UP:
-      Seek(form, current - 1, -1, first);
-      return true;
+      return GridKey::kUp;
     case VK_DOWN:
-      Seek(form, current + 1, +1, last);
-      return true;
+      return GridKey::kDown;
     case VK_PRIOR:
-      if (!Seek(form, std::max(current - page, first), -1, first)) {
-        Seek(form, std::max(current - page, first), +1, current - 1);
-      }
-      return true;
+      return GridKey::kPageUp;
     case VK_NEXT:
-      if (!Seek(form, std::min(current + page, last), +1, last)) {
-        Seek(form, std::min(current + page, last), -1, current + 1);
-      }
-      return true;
+      return GridKey::kPageDown;
     case VK_HOME:
-      Seek(form, first, +1, last);
-      return true;
+      return GridKey::kHome;
     case VK_END:
-      Seek(form, last, -1, first);
-      return true;
+      return GridKey::kEnd;
     default:
-      return false;
+      return std::nullopt;
   }
 }
 
@@ -290,7 +263,8 @@ LRESULT CALLBACK GridProcedure(HWND grid, UINT message, WPARAM wParam, LPARAM lP
       return 0;
     }
     case WM_KEYDOWN:
-      if (form != nullptr && MoveByKey(*form, wParam)) {
+      if (const auto key = MovementKey(wParam); key && form != nullptr) {
+        form->PortStatusKey(*key);
         window->ModelChanged();
         return 0;
       }

@@ -3,6 +3,8 @@
 // when the process has a window station a person sees.
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "ui/forms.h"
 #include "ui/win32/dialogs.h"
@@ -14,8 +16,6 @@
 namespace downloader::win32 {
 
 namespace {
-
-constexpr char kErrorTitle[] = "Error";
 
 class Win32WindowSystem final : public WindowSystem {
  public:
@@ -31,14 +31,12 @@ class Win32WindowSystem final : public WindowSystem {
 
   ~Win32WindowSystem() override { SetPostedHandlerWaker(nullptr); }
 
-  void ErrorDialog(const std::string& text) override {
-    ShowMessageBox(Owner(), kErrorTitle, text, true);
-  }
+  void ErrorDialog(const std::string& text) override { ShowErrorBox(Owner(), text); }
   void MessageDialog(const std::string& text) override {
-    ShowTextDialog(Owner(), kApplicationTitle, text);
+    ShowTextDialog(Owner(), kApplicationTitle, text, TextLook::kColumns);
   }
   void MessageBox(const std::string& text) override {
-    ShowMessageBox(Owner(), kApplicationTitle, text, false);
+    ShowTextDialog(Owner(), kApplicationTitle, text, TextLook::kPlain);
   }
   std::optional<std::string> OpenFileDialog(const OpenFileRequest& request) override {
     return ShowOpenFileDialog(Owner(), request);
@@ -92,12 +90,16 @@ bool InteractiveWindowStation() {
 
 namespace downloader {
 
-WindowSystem* LoadWindowModule(std::string& why) {
-  why.clear();
+WindowSystem* LoadWindowModule(std::vector<std::string>& lines) {
+  lines.clear();
   // Without a window station to see, the console forms answer, as without a display.
   if (!win32::InteractiveWindowStation()) return nullptr;
   auto windows = std::make_unique<win32::Win32WindowSystem>();
-  if (!windows->Open(why)) return nullptr;
+  std::string why;
+  if (!windows->Open(why)) {
+    lines.push_back(why);
+    return nullptr;
+  }
   return windows.release();  // lives to the end of the process
 }
 
