@@ -161,10 +161,22 @@ class Desk {
     return {{"DISPLAY", name_}, {"XDG_RUNTIME_DIR", runtime_.path().string()}};
   }
 
-  /// Waits for a shown window titled to match `title` (a regular expression); its id.
+  /// Waits for a shown window titled to match `title` (a regular expression); its id, or
+  /// a test failure and "" when none came in time.
   std::string WaitForWindow(const std::string& title) const {
-    const std::string found = Xdotool({"search", "--sync", "--onlyvisible", "--name", title});
-    return found.substr(0, found.find('\n'));
+    RunOptions options;
+    options.args = {"search", "--onlyvisible", "--name", title};
+    options.env = Environment();
+    options.timeout = kLimit;
+    const auto deadline = std::chrono::steady_clock::now() + kLimit;
+    while (std::chrono::steady_clock::now() < deadline) {
+      // A search fails when a window it looks at goes meanwhile; it is asked again.
+      const std::string found = testing::RunProgram(kXdotool, options).out;
+      if (!found.empty()) return found.substr(0, found.find('\n'));
+      std::this_thread::sleep_for(20ms);
+    }
+    ADD_FAILURE() << "no window shown titled " << title;
+    return "";
   }
   /// Activates `window` and presses `keys` there (one after the other, "Tab Return"), as a
   /// person at the keyboard does.
@@ -174,6 +186,11 @@ class Desk {
     std::istringstream names(keys);
     for (std::string key; names >> key;) args.push_back(key);
     Xdotool(args);
+  }
+  /// Activates `window` and types `text` there.
+  void Type(const std::string& window, const std::string& text) const {
+    Xdotool({"windowactivate", "--sync", window});
+    Xdotool({"type", "--clearmodifiers", "--delay", "10", text});
   }
   /// Activates `window` and clicks at (x, y) of its client area.
   void Click(const std::string& window, int x, int y) const {
@@ -421,6 +438,26 @@ TEST_F(WindowsAtADesk, TheSelectionTakesAMarkedRowByClickOrKeysRefusesAGreyOneAn
     desk->Press(desk->WaitForWindow("^Download Progress$"), "alt+F4");
     ExpectSameRun(loader.Finish(), RunOnTerminal(emulator, {"/NoInfo", file}, "\n"),
                   "033-User cancelled device selection.");
+  }
+}
+
+TEST_F(WindowsAtADesk, TheOpenFileDialogIsCancelledOrGivesTheFileTypedIntoIt) {
+  // No file named and none embedded: the loader asks for one.
+  ModuleEmulator emulator(kOneModule);
+  {
+    WindowsLoader loader(*desk, emulator, {});
+    desk->Press(desk->WaitForWindow("^Open Object File$"), "Escape");
+    ExpectSameRun(loader.Finish(), RunLoader(emulator, {}), "041-User cancelled open-file");
+  }
+  {
+    // The file name box has the focus; the chosen image goes to the information window.
+    WindowsLoader loader(*desk, emulator, {});
+    const std::string dialog = desk->WaitForWindow("^Open Object File$");
+    desk->Type(dialog, WindowsPath(file));
+    desk->Press(dialog, "Return");
+    desk->Press(desk->WaitForWindow("Loader v1.7$"), "Escape");
+    ExpectSameRun(loader.Finish(), RunOnTerminal(emulator, {}, file + "\n\n"),
+                  "042-User cancelled information dialog.");
   }
 }
 

@@ -50,10 +50,12 @@ class TextDialog {
                                  owner_, &Procedure, this);
     if (window_ == nullptr) return;
     ::SetWindowTextW(window_, title_.c_str());
+    SetApplicationIcon(window_);
     const int dpi = DpiOf(window_);
+    const HFONT font = look_ == TextLook::kColumns ? FixedFont(dpi) : WindowFont(dpi);
     const HWND label =
         CreateControl(window_, L"STATIC", text_.c_str(), WS_VISIBLE | SS_LEFT | SS_NOPREFIX);
-    ::SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(FixedFont(dpi)), FALSE);
+    ::SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     const HWND ok =
         CreateControl(window_, L"BUTTON", L"OK", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, IDOK);
 
@@ -133,8 +135,7 @@ void ShowErrorBox(HWND owner, const std::string& text) {
   ::MessageBoxW(owner, WideLines(text).c_str(), L"Error", MB_OK | MB_ICONERROR | modality);
 }
 
-void ShowTextDialog(HWND owner, const std::string& title, const std::string& text,
-                    TextLook look) {
+void ShowTextDialog(HWND owner, const std::string& title, const std::string& text, TextLook look) {
   TextDialog(owner, title, text, look).Run();
 }
 

@@ -25,8 +25,7 @@ enum class TextLook {
 /// A modal dialog with `text` and one OK button, wide enough for its whole caption under
 /// a window manager's title bar; Enter, Esc and the close box close it. Owned as the
 /// error box.
-void ShowTextDialog(HWND owner, const std::string& title, const std::string& text,
-                    TextLook look);
+void ShowTextDialog(HWND owner, const std::string& title, const std::string& text, TextLook look);
 
 /// The system's open-file dialog: `request`'s title, initial directory, filter (its first
 /// entry selected) and default extension; the read-only box hidden, resizable. A typed

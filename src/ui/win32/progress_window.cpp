@@ -461,6 +461,7 @@ bool ProgressWindow::Create(std::string& why) {
   downloadButton_ =
       CreateControl(window_, L"BUTTON", L"", WS_TABSTOP | BS_DEFPUSHBUTTON, kDownloadButtonId);
   ::SendMessageW(window_, DM_SETDEFID, kDownloadButtonId, 0);
+  SetApplicationIcon(window_);
   return true;
 }
 
