@@ -249,11 +249,12 @@ class Desk {
 // as they come.
 class WindowsLoader {
  public:
-  WindowsLoader(const Desk& desk, const ModuleEmulator& emulator, std::vector<std::string> args) {
+  WindowsLoader(const Desk& desk, const ModuleEmulator& emulator, std::vector<std::string> args,
+                std::string_view program = "downloader.exe") {
     auto env = desk.Environment();
     env["DOWNLOADER_PORTS"] = WindowsPath(emulator.PortMapDir());
-    process_ = std::make_unique<ChildProcess>(
-        Setting("WINE_RUN"), WineArguments("downloader.exe", std::move(args)), env);
+    process_ = std::make_unique<ChildProcess>(Setting("WINE_RUN"),
+                                              WineArguments(program, std::move(args)), env);
   }
 
   /// Reads status lines until one holds `text`; false when none came in time.
@@ -473,6 +474,21 @@ TEST_F(WindowsAtADesk, AnErrorHasItsDialog) {
   RunResult linux = RunLoader(emulator, {corrupt});
   linux.out.replace(linux.out.find(corrupt), corrupt.size(), WindowsPath(corrupt));
   ExpectSameRun(loader.Finish(), linux, "012-Checksum Error.");
+}
+
+TEST_F(WindowsAtADesk, WithoutAnOutputHandleEvenAnUnattendedRunShowsItsErrorDialog) {
+  // Started as by a double-click: no standard handles. /NoPrompts needs an output, so it is
+  // refused (005), and with the line lost the refusal shows its dialog all the same.
+  ModuleEmulator emulator(kOneModule);
+  WindowsLoader start(
+      *desk, emulator,
+      {WindowsPath(WindowsProgram("downloader.exe")), "/NoPrompts", WindowsPath(file)},
+      "desktop_start.exe");
+  desk->Press(desk->WaitForWindow("^Error$"), "Return");
+  const RunResult run = start.Finish();
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.out, "");
+  ExpectNothingStored(emulator.Snapshot().Com(1));
 }
 
 TEST_F(WindowsAtADesk, AnUnattendedRunShowsNoWindow) {
