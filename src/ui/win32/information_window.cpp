@@ -81,7 +81,7 @@ void InformationWindow::Layout() {
   for (std::size_t i = 0; i < labels_.size(); ++i) {
     ::SendMessageW(labels_[i], WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     PixelRect place = kLabels[i].place;
-    place.width = std::max(place.width, DesignTextWidth(kLabels[i].caption) + 1);
+    place.width = std::max(place.width, TextWidth(kLabels[i].caption, font, dpi) + 1);
     Place(labels_[i], place, dpi, true);
   }
   for (std::size_t i = 0; i < fields_.size(); ++i) {

@@ -40,11 +40,12 @@ PixelRect Rect(const TControl& control) {
   return PixelRect{control.Left, control.Top, control.Width, control.Height};
 }
 
-// A static text's rectangle: its designed size, or its text's where it has none.
-PixelRect TextRect(const TControl& control, const std::string& text, bool bold, int dx = 0,
+// A static text's rectangle: its designed size, wider where its text needs it in the font
+// at `dpi`.
+PixelRect TextRect(const TControl& control, const std::string& text, bool bold, int dpi, int dx = 0,
                    int dy = 0) {
   PixelRect r{control.Left + dx, control.Top + dy, control.Width, control.Height};
-  if (r.width <= 0) r.width = DesignTextWidth(text, bold) + kTextMargin;
+  r.width = std::max(r.width, TextWidth(text, WindowFont(dpi, bold), dpi) + kTextMargin);
   if (r.height <= 0) r.height = kTextHeight;
   return r;
 }
@@ -520,22 +521,22 @@ void ProgressWindow::Sync() {
   }
 
   SetText(portStatusText_, Wide(form.PortStatusText.Caption));
-  Place(portStatusText_, TextRect(form.PortStatusText, form.PortStatusText.Caption, true), dpi,
+  Place(portStatusText_, TextRect(form.PortStatusText, form.PortStatusText.Caption, true, dpi), dpi,
         form.PortStatusText.Visible);
   SetText(scanningText_, Wide(form.ScanningText.Text));
-  Place(scanningText_, TextRect(form.ScanningText, form.ScanningText.Text, true), dpi,
+  Place(scanningText_, TextRect(form.ScanningText, form.ScanningText.Text, true, dpi), dpi,
         form.ScanningText.Visible);
 
   // The panel has no bevel: its components are placed on the window, offset by it.
   const TPanel& panel = form.DownloadStatus;
   SetText(downloadStatusText_, Wide(form.StaticText1.Caption));
   Place(downloadStatusText_,
-        TextRect(form.StaticText1, form.StaticText1.Caption, true, panel.Left, panel.Top), dpi,
+        TextRect(form.StaticText1, form.StaticText1.Caption, true, dpi, panel.Left, panel.Top), dpi,
         panel.Visible && form.StaticText1.Visible);
   for (int slot = 0; slot < 8; ++slot) {
     const TEdit& name = form.ProgName(slot);
     SetText(progNames_[slot], Wide(name.Text));
-    Place(progNames_[slot], TextRect(name, name.Text, false, panel.Left, panel.Top), dpi,
+    Place(progNames_[slot], TextRect(name, name.Text, false, dpi, panel.Left, panel.Top), dpi,
           panel.Visible && name.Visible);
     const TGauge& gauge = form.ProgressBar(slot);
     PixelRect bar = Rect(gauge);

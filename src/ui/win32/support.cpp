@@ -15,7 +15,7 @@ namespace {
 constexpr int kFontHeight = -11;  // 8 points at 96 dpi
 constexpr int kFixedFontHeight = -12;
 constexpr wchar_t kDesignedFace[] = L"MS Sans Serif";
-constexpr wchar_t kScalableFace[] = L"Microsoft Sans Serif";
+constexpr const wchar_t* kScalableFaces[] = {L"Microsoft Sans Serif", L"Tahoma"};
 constexpr wchar_t kFixedFace[] = L"Courier New";
 constexpr int kApplicationIconId = 1;
 // The longest a modal wait leaves posted handlers and messages unprocessed.
@@ -40,6 +40,28 @@ std::wstring Convert(UINT codePage, DWORD flags, std::string_view text) {
 HFONT MakeFont(int height, int weight, const wchar_t* face, BYTE pitch) {
   return ::CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, pitch, face);
+}
+
+HDC MeasuringContext() {
+  static const HDC measuring = ::CreateCompatibleDC(nullptr);
+  return measuring;
+}
+
+// What the system draws for a font: its face, and whether it is drawn from outlines (scales
+// cleanly), not from bitmaps of a few sizes.
+struct RealizedFont {
+  std::wstring face;
+  bool scalable = false;
+};
+RealizedFont Realized(HFONT font) {
+  const HDC dc = MeasuringContext();
+  const HGDIOBJ previous = ::SelectObject(dc, font);
+  TEXTMETRICW metrics{};
+  ::GetTextMetricsW(dc, &metrics);
+  wchar_t face[LF_FACESIZE] = {};
+  ::GetTextFaceW(dc, LF_FACESIZE, face);
+  ::SelectObject(dc, previous);
+  return RealizedFont{face, (metrics.tmPitchAndFamily & (TMPF_VECTOR | TMPF_TRUETYPE)) != 0};
 }
 
 bool IsDialog(HWND window) {
@@ -83,9 +105,18 @@ int DpiOf(HWND window) {
 HFONT WindowFont(int dpi, bool bold) {
   static std::map<std::pair<int, bool>, HFONT> fonts;
   HFONT& font = fonts[{dpi, bold}];
-  if (font == nullptr) {
-    font = MakeFont(Scale(kFontHeight, dpi), bold ? FW_BOLD : FW_NORMAL,
-                    dpi == kDesignDpi ? kDesignedFace : kScalableFace, DEFAULT_PITCH | FF_SWISS);
+  if (font != nullptr) return font;
+  const int weight = bold ? FW_BOLD : FW_NORMAL;
+  font = MakeFont(Scale(kFontHeight, dpi), weight, kDesignedFace, DEFAULT_PITCH | FF_SWISS);
+  // Scaled, the designed face stays where it is drawn from outlines; where it is the bitmap
+  // font of a few sizes, its outline twin stands in, or the system's dialog face.
+  if (dpi == kDesignDpi) return font;
+  const RealizedFont designed = Realized(font);
+  if (designed.scalable && designed.face == kDesignedFace) return font;
+  for (const wchar_t* face : kScalableFaces) {
+    ::DeleteObject(font);
+    font = MakeFont(Scale(kFontHeight, dpi), weight, face, DEFAULT_PITCH | FF_SWISS);
+    if (Realized(font).face == face) break;
   }
   return font;
 }
@@ -100,13 +131,18 @@ HFONT FixedFont(int dpi) {
 }
 
 int DesignTextWidth(std::string_view text, bool bold) {
-  static HDC measuring = ::CreateCompatibleDC(nullptr);
+  return TextWidth(text, WindowFont(kDesignDpi, bold), kDesignDpi);
+}
+
+int TextWidth(std::string_view text, HFONT font, int dpi) {
+  const HDC dc = MeasuringContext();
   const std::wstring wide = Wide(text);
-  const HGDIOBJ previous = ::SelectObject(measuring, WindowFont(kDesignDpi, bold));
+  const HGDIOBJ previous = ::SelectObject(dc, font);
   SIZE size{};
-  ::GetTextExtentPoint32W(measuring, wide.c_str(), static_cast<int>(wide.size()), &size);
-  ::SelectObject(measuring, previous);
-  return size.cx;
+  ::GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &size);
+  ::SelectObject(dc, previous);
+  // In designed pixels, rounded up: the scaled span holds the whole text.
+  return dpi == kDesignDpi ? size.cx : Unscale(size.cx, dpi) + 1;
 }
 
 void Place(HWND child, const PixelRect& design, int dpi, bool visible) {

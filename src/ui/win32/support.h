@@ -25,15 +25,18 @@ std::wstring WideLines(std::string_view text);
 /// The resolution of `window`'s monitor, or the system's for no window.
 int DpiOf(HWND window);
 
-/// The windows' font at `dpi`: "MS Sans Serif" 8 points, height -11 at 96 dpi. At other
-/// resolutions its TrueType twin "Microsoft Sans Serif" at the scaled height, so that the
-/// text stays sharp. Kept for the whole run.
+/// The windows' font at `dpi`: "MS Sans Serif" 8 points, height -11 at 96 dpi, scaled
+/// elsewhere; where that face is a bitmap font (its few sizes would be stretched or
+/// jagged), its outline twin "Microsoft Sans Serif" at the same height, or the dialog
+/// face "Tahoma" where the twin is missing. Kept for the run.
 HFONT WindowFont(int dpi, bool bold = false);
 /// A fixed-pitch font of about the same size, for texts laid out in columns (the help).
 HFONT FixedFont(int dpi);
 /// A text's width in designed pixels in the window font at 96 dpi (the grid's columns are
 /// sized from it).
 int DesignTextWidth(std::string_view text, bool bold = false);
+/// A text's width in `font` at `dpi`, in designed pixels (rounded up).
+int TextWidth(std::string_view text, HFONT font, int dpi);
 
 /// A child at its designed rectangle scaled to `dpi`, shown or hidden; nothing is done to
 /// what is already so.
