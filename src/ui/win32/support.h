@@ -3,8 +3,7 @@
 // What the native Windows windows share: texts for the system, the monitor's resolution
 // and the fonts at it, placing components at their designed (scaled) places, dialogs of the
 // system's dialog class, the application icon, the busy cursor, and the message loop: its
-// step, its wait that wakes for posted handlers, and the modal run. Main thread only,
-// except Wake.
+// step, its wait that wakes for posted handlers, and the modal run. Main thread only.
 
 #include <chrono>
 #include <functional>
@@ -77,7 +76,8 @@ void SetBusy(bool busy);
 bool ShowBusyCursor(LPARAM hitTest);
 
 /// The message loop's wait: until a message arrives for the thread, a handler is posted
-/// (PostToMainThread wakes it through the posted-handler waker), or `limit` passes.
+/// (PostToMainThread wakes it, from any thread, once InstallWaker has run), or `limit`
+/// passes.
 void InstallWaker();
 void WaitForWork(std::chrono::milliseconds limit);
 /// One step: every waiting message is dispatched, through the dialog manager for dialogs.
