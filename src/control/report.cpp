@@ -11,6 +11,12 @@ namespace downloader {
 Handle ReadHandle = kInvalidHandle;
 Handle WriteHandle = kInvalidHandle;
 
+namespace {
+
+int lastChannel = -1;  // main thread only
+
+}  // namespace
+
 std::string FormatStatusLine(int channel, std::string_view text) {
   std::string line;
   line.reserve(text.size() + 8);
@@ -50,7 +56,12 @@ void ReportLine(int channel, std::string_view text) {
     PostToMainThread([channel, owned = std::string(text)] { ReportLine(channel, owned); });
     return;
   }
+  lastChannel = channel;
   PipeWriteText(FormatStatusLine(channel, text));
+}
+
+int LastStatusChannel() {
+  return lastChannel;
 }
 
 void ReportError(std::string_view text) {
