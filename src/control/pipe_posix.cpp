@@ -8,11 +8,11 @@
 #include <string>
 #include <system_error>
 
-#include "control/command_line.h"
-#include "control/exceptions.h"
 #include "control/pipe.h"
-#include "control/report.h"
-#include "control/standard_handles.h"
+#include "run/exceptions.h"
+#include "run/report.h"
+#include "run/run_state.h"
+#include "run/standard_handles.h"
 #include "serial/globals.h"
 
 extern char** environ;

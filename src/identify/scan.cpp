@@ -4,9 +4,9 @@
 #include <chrono>
 #include <memory>
 
-#include "control/report.h"
+#include "run/helpers.h"
+#include "run/report.h"
 #include "serial/globals.h"
-#include "serial/helpers.h"
 #include "serial/hints.h"
 #include "serial/pool.h"
 #include "serial/port_map.h"
@@ -175,7 +175,9 @@ void ScanPorts(DeviceType targetType) {
   for (auto& worker : workers) worker.reset();
   if (!started) Windows().SetBusyCursor(false);
 
+  // Off the screen too before anything else shows: a 023 dialog follows an empty scan.
   form.ScanningText.Visible = false;
+  form.Repaint();
   std::this_thread::yield();
 }
 

@@ -30,6 +30,9 @@ struct PortTarget {
   std::string mapProblem;
 };
 
+/// The environment variable that names the port map folder.
+inline constexpr const char* kPortsVariable = "DOWNLOADER_PORTS";
+
 /// Everything the resolution reads from the system, so tests can give their own.
 struct PortMapEnvironment {
   std::optional<std::string> downloaderPorts;  ///< $DOWNLOADER_PORTS
