@@ -89,7 +89,9 @@ std::optional<int> Detach(int& announce) {
     text.append(buffer, static_cast<std::size_t>(n));
   }
   if (text.size() >= 6 && text.compare(text.size() - 6, 6, "ready\n") == 0) {
-    return WriteAll(STDOUT_FILENO, text + "pid " + std::to_string(served) + "\n") ? 0 : 1;
+    if (WriteAll(STDOUT_FILENO, text + "pid " + std::to_string(served) + "\n")) return 0;
+    ::kill(served, SIGTERM);  // nobody would learn which process to stop
+    return 1;
   }
   // It ended before it was ready; its messages went to standard error.
   int status = 0;
