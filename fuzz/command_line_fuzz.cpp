@@ -7,11 +7,11 @@
 
 #include "control/command_line.h"
 #include "control/driver.h"
-#include "control/report.h"
 #include "fuzz_check.h"
 #include "quiet_windows.h"
+#include "run/helpers.h"
+#include "run/report.h"
 #include "serial/globals.h"
-#include "serial/helpers.h"
 
 using namespace downloader;
 

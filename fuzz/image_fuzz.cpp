@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "control/report.h"
 #include "fuzz_check.h"
 #include "image/information_line.h"
 #include "image/validation.h"
+#include "run/report.h"
 
 using namespace downloader;
 

@@ -8,11 +8,11 @@
 #include <cstring>
 
 #include "control/command_line.h"
-#include "control/exceptions.h"
 #include "control/pipe.h"
-#include "control/report.h"
 #include "fuzz_check.h"
 #include "quiet_windows.h"
+#include "run/exceptions.h"
+#include "run/report.h"
 #include "serial/globals.h"
 
 using namespace downloader;

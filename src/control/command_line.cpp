@@ -3,22 +3,17 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "control/exceptions.h"
-#include "control/program_file.h"
-#include "control/report.h"
 #include "platform/file_names.h"
+#include "run/exceptions.h"
+#include "run/helpers.h"
+#include "run/program_file.h"
+#include "run/report.h"
 #include "serial/globals.h"
-#include "serial/helpers.h"
 #include "ui/window_system.h"
 
 namespace downloader {
 
 std::vector<std::string> ArgumentList;
-uint8_t SwitchBits = 0;
-uint16_t RunFlags = 0;
-std::string ObjectFileName;
-std::string ObjectFileTypedName;
-std::string StartDirectory;
 
 namespace {
 
@@ -99,10 +94,6 @@ void ParseFileName(const std::string& argument) {
 void LoadCommandLine(int argc, const char* const* argv) {
   ArgumentList.clear();
   for (int i = 1; i < argc; ++i) ArgumentList.emplace_back(argv[i]);
-}
-
-std::string ShownObjectFileName() {
-  return ObjectFileTypedName.empty() ? ObjectFileName : ObjectFileTypedName;
 }
 
 void ParseArguments() {

@@ -5,13 +5,16 @@
 
 #include "control/command_line.h"
 #include "control/pipe.h"
-#include "control/program_file.h"
-#include "control/report.h"
-#include "control/standard_handles.h"
+#include "control/process_object_code.h"
 #include "download/download.h"
-#include "image/process_object_code.h"
 #include "platform/file_names.h"
+#include "platform/system.h"
+#include "run/program_file.h"
+#include "run/report.h"
+#include "run/standard_handles.h"
 #include "serial/globals.h"
+#include "serial/port_map.h"
+#include "serial/serial_trace.h"
 #include "ui/forms.h"
 #include "ui/message_loop.h"
 
@@ -24,6 +27,17 @@ const std::string kCrLf = "\r\n";
 void InitStdHandles(const StandardDescriptors& standard) {
   ReadHandle = standard.input ? StandardInput() : kInvalidHandle;
   WriteHandle = standard.output ? StandardOutput() : kInvalidHandle;
+}
+
+// The settings that name a folder or a file are relative to the folder the user started the
+// loader in: made absolute before the loader's own folder becomes current.
+void AnchorSettings(const std::filesystem::path& start) {
+  for (const char* name : {kPortsVariable, kTraceVariable}) {
+    const std::optional<std::string> value = EnvironmentValue(name);
+    if (!value || value->empty()) continue;
+    const std::filesystem::path path = PathOf(*value);
+    if (path.is_relative()) SetEnvironmentValue(name, NameOf(start / path));
+  }
 }
 
 void RunPipeLoop() {
@@ -75,7 +89,9 @@ int RunDownloader(int argc, const char* const* argv, const StandardDescriptors& 
 
   try {
     std::error_code noDirectory;
-    StartDirectory = NameOf(std::filesystem::current_path(noDirectory));
+    const std::filesystem::path start = std::filesystem::current_path(noDirectory);
+    StartDirectory = NameOf(start);
+    if (!start.empty()) AnchorSettings(start);
     const std::string directory = ProgramDirectory();
     std::error_code failed;
     // On failure the loader works on from the directory it was started in.

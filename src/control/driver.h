@@ -2,21 +2,10 @@
 
 #include <string>
 
-#include "control/exceptions.h"
+#include "run/exceptions.h"
+#include "run/standard_handles.h"
 
 namespace downloader {
-
-/// Which of the standard descriptors were open when the process started.
-struct StandardDescriptors {
-  bool input = true;
-  bool output = true;
-  bool error = true;
-};
-
-/// Checks the standard descriptors (handles) before anything opens a file. On POSIX a
-/// closed one gets /dev/null in its place, so that no later open turns a file into the
-/// status channel; on Windows a missing handle simply stays missing.
-StandardDescriptors SecureStandardDescriptors();
 
 /// The text that the driver reports for a command-line exception; empty for EHelp.
 std::string CommandLineErrorText(const Exception& error);

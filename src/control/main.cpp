@@ -10,6 +10,7 @@
 int main(int argc, char** argv) {
   const auto standard = downloader::SecureStandardDescriptors();
   try {
+    // The window door, first: ReportError shows its dialogs through it from here on.
     downloader::SetWindowSystem(downloader::MakeDisplayWindowSystem());
     // The arguments as UTF-8, whatever the platform handed over.
     const std::vector<std::string> arguments = downloader::ProgramArguments(argc, argv);

@@ -2,8 +2,8 @@
 
 #include "control/command_line.h"
 #include "control/pipe.h"
-#include "control/report.h"
-#include "control/standard_handles.h"
+#include "run/report.h"
+#include "run/standard_handles.h"
 #include "serial/globals.h"
 
 namespace downloader {

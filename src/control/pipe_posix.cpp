@@ -4,10 +4,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "control/command_line.h"
-#include "control/exceptions.h"
 #include "control/pipe.h"
-#include "control/report.h"
+#include "run/exceptions.h"
+#include "run/report.h"
+#include "run/run_state.h"
 #include "serial/globals.h"
 
 extern char** environ;

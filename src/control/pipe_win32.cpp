@@ -4,12 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "control/command_line.h"
-#include "control/exceptions.h"
 #include "control/pipe.h"
-#include "control/report.h"
-#include "control/standard_handles.h"
 #include "platform/wide_text.h"
+#include "run/exceptions.h"
+#include "run/report.h"
+#include "run/run_state.h"
+#include "run/standard_handles.h"
 #include "serial/globals.h"
 
 namespace downloader {

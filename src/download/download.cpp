@@ -2,12 +2,12 @@
 
 #include <algorithm>
 
-#include "control/command_line.h"
-#include "control/report.h"
 #include "identify/scan.h"
 #include "image/object_image.h"
+#include "run/helpers.h"
+#include "run/report.h"
+#include "run/run_state.h"
 #include "serial/globals.h"
-#include "serial/helpers.h"
 #include "serial/pool.h"
 #include "ui/forms.h"
 #include "ui/window_system.h"

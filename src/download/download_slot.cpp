@@ -1,9 +1,9 @@
 #include <algorithm>
 
-#include "control/report.h"
 #include "download/download.h"
 #include "image/object_image.h"
-#include "serial/helpers.h"
+#include "run/helpers.h"
+#include "run/report.h"
 #include "serial/pool.h"
 #include "ui/forms.h"
 

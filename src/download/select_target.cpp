@@ -1,11 +1,11 @@
 #include <array>
 
-#include "control/command_line.h"
-#include "control/report.h"
 #include "download/download.h"
 #include "image/object_image.h"
+#include "run/helpers.h"
+#include "run/report.h"
+#include "run/run_state.h"
 #include "serial/globals.h"
-#include "serial/helpers.h"
 #include "ui/forms.h"
 #include "ui/window_system.h"
 

@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "image/object_image.h"
+#include "run/helpers.h"
 #include "serial/globals.h"
-#include "serial/helpers.h"
 #include "serial/pool.h"
 
 namespace downloader {

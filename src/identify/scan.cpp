@@ -3,9 +3,9 @@
 #include <chrono>
 #include <memory>
 
-#include "control/report.h"
+#include "run/helpers.h"
+#include "run/report.h"
 #include "serial/globals.h"
-#include "serial/helpers.h"
 #include "serial/pool.h"
 #include "ui/forms.h"
 #include "ui/message_loop.h"

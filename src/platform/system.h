@@ -2,7 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,18 @@ std::string RunningProgramPath();
 /// the \\?\ form of the full name, the one form in which COM1..COM9, AUX, NUL and the
 /// other names reserved for devices name a file, not the device.
 std::filesystem::path FileInFolder(const std::string& directory, const std::string& name);
+
+/// The value (UTF-8) of the environment variable `name`; nothing when it is unset.
+/// Windows: the wide environment.
+std::optional<std::string> EnvironmentValue(const char* name);
+
+/// Sets the environment variable `name` to `value` (UTF-8), for this process and the
+/// programs it starts.
+void SetEnvironmentValue(const char* name, const std::string& value);
+
+/// Opens the file `name` (UTF-8) for appending bytes, creating it when missing; the
+/// programs this process starts do not inherit it. nullptr when it cannot be opened.
+std::FILE* OpenForAppending(const std::string& name);
 
 /// The process's arguments as UTF-8 texts, the program name first. POSIX: `argv` as given;
 /// Windows: the wide command line, since `argv` holds it in the ANSI code page.

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "platform/system.h"
 
@@ -31,6 +32,20 @@ std::string RunningProgramPath() {
 
 std::filesystem::path FileInFolder(const std::string& directory, const std::string& name) {
   return std::filesystem::path(directory) / name;
+}
+
+std::optional<std::string> EnvironmentValue(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
+void SetEnvironmentValue(const char* name, const std::string& value) {
+  ::setenv(name, value.c_str(), 1);
+}
+
+std::FILE* OpenForAppending(const std::string& name) {
+  return std::fopen(name.c_str(), "abe");  // e: close-on-exec
 }
 
 std::vector<std::string> ProgramArguments(int argc, const char* const* argv) {

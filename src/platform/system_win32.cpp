@@ -3,6 +3,8 @@
 
 #include <shellapi.h>
 
+#include <cstdlib>
+
 #include "platform/system.h"
 #include "platform/wide_text.h"
 
@@ -65,6 +67,20 @@ std::filesystem::path FileInFolder(const std::string& directory, const std::stri
     literal = L"\\\\?\\" + full;
   }
   return std::filesystem::path(literal + WideFromUtf8(name));
+}
+
+std::optional<std::string> EnvironmentValue(const char* name) {
+  const wchar_t* value = ::_wgetenv(WideFromUtf8(name).c_str());
+  if (value == nullptr) return std::nullopt;
+  return Utf8FromWide(value);
+}
+
+void SetEnvironmentValue(const char* name, const std::string& value) {
+  ::_wputenv_s(WideFromUtf8(name).c_str(), WideFromUtf8(value).c_str());
+}
+
+std::FILE* OpenForAppending(const std::string& name) {
+  return ::_wfopen(WideFromUtf8(name).c_str(), L"abN");  // N: not inherited
 }
 
 std::vector<std::string> ProgramArguments(int argc, const char* const* argv) {

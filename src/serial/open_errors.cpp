@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <mutex>
 
-#include "control/standard_handles.h"
+#include "run/standard_handles.h"
 #include "serial/hints.h"
 #include "serial/port_lock.h"
 #include "serial/serial_device.h"

@@ -16,13 +16,27 @@ namespace downloader {
 
 namespace {
 
+// Whether `text` is a PID written as text: digits, with spaces and a newline around them.
+bool IsDecimalText(const char* text, ssize_t n) {
+  bool digits = false;
+  for (ssize_t i = 0; i < n; ++i) {
+    const char c = text[i];
+    if (c >= '0' && c <= '9') {
+      digits = true;
+    } else if (c != ' ' && c != '\n') {
+      return false;
+    }
+  }
+  return digits;
+}
+
 // Reads the PID of a lock file: ASCII digits (the usual form) or a 4-byte binary value
-// (old Kermit-style locks). 0 when the file holds neither.
+// (old Kermit-style locks; "123\n" is four bytes too, and text). 0 when it holds neither.
 pid_t ReadLockPid(int fd) {
   char text[64];
   const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
   if (n <= 0) return 0;
-  if (n == 4) {
+  if (n == 4 && !IsDecimalText(text, n)) {
     int32_t binary = 0;
     static_assert(sizeof binary == 4);
     std::memcpy(&binary, text, 4);
@@ -111,9 +125,10 @@ std::optional<PortLock> PortLock::Acquire(const std::string& target, Refusal& re
       ::close(fd);
       continue;
     }
-    // The file may come from a program that does not flock: its PID decides.
+    // The file may come from a program that does not flock: its PID decides. One that
+    // names this process is stale (a lock of this process would hold the flock).
     const pid_t pid = ReadLockPid(fd);
-    if (pid > 0 && ProcessRuns(pid)) {
+    if (pid > 0 && pid != ::getpid() && ProcessRuns(pid)) {
       ::close(fd);
       refusal.error = EBUSY;
       refusal.holder = pid;

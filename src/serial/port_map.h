@@ -23,6 +23,9 @@ struct PortTarget {
   uint16_t port = 0;
 };
 
+/// The environment variable that names the port map folder.
+inline constexpr const char* kPortsVariable = "DOWNLOADER_PORTS";
+
 /// Everything the resolution reads from the system, so tests can give their own.
 struct PortMapEnvironment {
   std::optional<std::string> downloaderPorts;  ///< $DOWNLOADER_PORTS

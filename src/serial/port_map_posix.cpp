@@ -19,7 +19,7 @@ std::optional<std::string> Env(const char* name) {
 
 PortMapEnvironment SystemPortMapEnvironment() {
   PortMapEnvironment env;
-  env.downloaderPorts = Env("DOWNLOADER_PORTS");
+  env.downloaderPorts = Env(kPortsVariable);
   env.xdgConfigHome = Env("XDG_CONFIG_HOME");
   env.home = Env("HOME");
   env.enumeratePorts = [] {

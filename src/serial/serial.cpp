@@ -2,8 +2,8 @@
 
 #include <atomic>
 
-#include "control/report.h"
-#include "serial/helpers.h"
+#include "run/helpers.h"
+#include "run/report.h"
 
 namespace downloader {
 

@@ -56,7 +56,17 @@ TtyTransfers::TtyTransfers(int fd) : fd_(fd) {
   serial_struct serial{};
   if (Ioctl(fd_, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY) != 0) return;
   serial.flags |= ASYNC_LOW_LATENCY;
-  Ioctl(fd_, TIOCSSERIAL, &serial);  // a refusal keeps the driver's own latency
+  // A refusal keeps the driver's own latency.
+  lowLatencySet_ = Ioctl(fd_, TIOCSSERIAL, &serial) == 0;
+}
+
+void TtyTransfers::RestoreLatency() {
+  if (!lowLatencySet_ || failed_) return;
+  lowLatencySet_ = false;
+  serial_struct serial{};
+  if (Ioctl(fd_, TIOCGSERIAL, &serial) != 0) return;
+  serial.flags &= ~ASYNC_LOW_LATENCY;
+  Ioctl(fd_, TIOCSSERIAL, &serial);
 }
 
 int TtyTransfers::Fail(int got) {
@@ -128,6 +138,7 @@ class LocalDevice final : public SerialDevice {
       : port_(port), fd_(fd), lock_(std::move(lock)), transfers_(fd) {}
 
   ~LocalDevice() override {
+    transfers_.RestoreLatency();
     // TIOCEXCL stays on the tty after close; the next user must not find it set.
     Ioctl(fd_, TIOCNXCL);
     sp_close(port_);
@@ -164,23 +175,20 @@ class LocalDevice final : public SerialDevice {
 
   // A device that has failed is not asked for anything more.
   void SetDTR(bool on) override {
-    if (!transfers_.Failed()) sp_set_dtr(port_, on ? SP_DTR_ON : SP_DTR_OFF);
+    transfers_.UnlessFailed([&] { sp_set_dtr(port_, on ? SP_DTR_ON : SP_DTR_OFF); });
   }
   void SetRTS(bool on) override {
-    if (!transfers_.Failed()) sp_set_rts(port_, on ? SP_RTS_ON : SP_RTS_OFF);
+    transfers_.UnlessFailed([&] { sp_set_rts(port_, on ? SP_RTS_ON : SP_RTS_OFF); });
   }
   void SetBreak(bool on) override {
-    if (transfers_.Failed()) return;
-    if (on) {
-      sp_start_break(port_);
-    } else {
-      sp_end_break(port_);
-    }
+    transfers_.UnlessFailed([&] { on ? sp_start_break(port_) : sp_end_break(port_); });
   }
 
   uint32_t ModemStatus() override {
     sp_signal signals{};
-    if (transfers_.Failed() || sp_get_signals(port_, &signals) != SP_OK) return 0;
+    sp_return got = SP_ERR_FAIL;
+    transfers_.UnlessFailed([&] { got = sp_get_signals(port_, &signals); });
+    if (got != SP_OK) return 0;
     uint32_t status = 0;
     if (signals & SP_SIG_CTS) status |= 0x10;
     if (signals & SP_SIG_DSR) status |= kModemStatusDsr;

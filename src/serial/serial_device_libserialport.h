@@ -11,12 +11,25 @@ namespace downloader {
 /// The transfers of an open local device, on its descriptor. Starting, it asks the driver
 /// to pass received bytes on at once (ASYNC_LOW_LATENCY): USB adapters otherwise hold them
 /// for their latency timer, 16 ms on common chips, in every 20 ms packet exchange. A
-/// driver that refuses is left as it is. A device that fails (an I/O error, or the
-/// end-of-file of a tty that was hung up, as an unplugged adapter's is) has failed for
-/// good: every later transfer fails at once, without touching it.
+/// driver that refuses is left as it is; RestoreLatency undoes the request before the
+/// port closes. A device that fails (an I/O error, or the end-of-file of a tty that was
+/// hung up, as an unplugged adapter's is) has failed for good: every later transfer,
+/// control and status read fails at once, without touching it.
 class TtyTransfers {
  public:
   explicit TtyTransfers(int fd);
+
+  /// Gives the driver back the latency setting it had, when this object changed it and
+  /// the device has not failed. Call it while the descriptor is still open.
+  void RestoreLatency();
+  /// Runs `control` (a line control or a status read of this device) unless the device
+  /// has failed; whether it ran.
+  template <typename Control>
+  bool UnlessFailed(Control&& control) {
+    if (failed_) return false;
+    control();
+    return true;
+  }
 
   /// Up to `count` bytes within `timeoutMs` (0: what has arrived already): the count read,
   /// or -1 once the device has failed.
@@ -32,6 +45,7 @@ class TtyTransfers {
 
   int fd_;
   bool failed_ = false;
+  bool lowLatencySet_ = false;  ///< the driver's flag was off, and this object set it
 };
 
 /// The ioctl this backend calls on open devices; tests replace it to see the requests it

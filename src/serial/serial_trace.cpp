@@ -10,6 +10,8 @@
 #include <set>
 #include <thread>
 
+#include "platform/file_names.h"
+#include "platform/system.h"
 #include "serial/hints.h"
 
 namespace downloader {
@@ -167,12 +169,16 @@ class TracedDevice final : public SerialDevice {
 
 }  // namespace
 
+std::string TraceFileName(const std::string& comName) {
+  return "port-" + comName + ".trace";
+}
+
 std::shared_ptr<TraceLog> TraceLogFor(const std::string& comName) {
-  const char* value = std::getenv(kTraceVariable);
-  if (value == nullptr || *value == '\0') return nullptr;
+  const std::optional<std::string> value = EnvironmentValue(kTraceVariable);
+  if (!value || value->empty()) return nullptr;
   std::error_code ignored;
-  std::filesystem::path path(value);
-  if (std::filesystem::is_directory(path, ignored)) path /= comName + ".trace";
+  std::filesystem::path path = PathOf(*value);
+  if (std::filesystem::is_directory(path, ignored)) path /= PathOf(TraceFileName(comName));
 
   // One log per file for the whole run, shared by every port and thread that writes to it.
   static std::mutex mutex;
@@ -182,10 +188,10 @@ std::shared_ptr<TraceLog> TraceLogFor(const std::string& comName) {
   auto found = logs.find(path);
   if (found != logs.end()) return found->second;
   if (refused.count(path) != 0) return nullptr;
-  std::FILE* file = std::fopen(path.string().c_str(), "ab");
+  std::FILE* file = OpenForAppending(NameOf(path));
   if (file == nullptr) {
     refused.insert(path);
-    WriteHint("Cannot write the serial trace to " + path.string() + ".");
+    WriteHint("Cannot write the serial trace to " + NameOf(path) + ".");
     return nullptr;
   }
   return logs[path] = std::make_shared<TraceLog>(file);

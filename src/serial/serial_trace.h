@@ -9,8 +9,12 @@
 namespace downloader {
 
 /// The environment variable that asks for a serial trace: a file that every port's lines
-/// are appended to, or an existing folder that gets one file per port ("COM1.trace").
+/// are appended to, or an existing folder that gets one file per port (TraceFileName).
 inline constexpr const char* kTraceVariable = "DOWNLOADER_TRACE";
+
+/// The name of one port's file in a trace folder: "port-COM1.trace". No part of it is a
+/// device name, as "COM1.trace" would be on Windows (the port COM1 itself).
+std::string TraceFileName(const std::string& comName);
 
 /// Where one port's trace lines go. Lines are appended whole, one write each, from any
 /// thread: "<microseconds since start> <thread> <port> <operation> ...".

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace downloader::net {
@@ -35,6 +36,11 @@ long Receive(Socket socket, uint8_t* buffer, std::size_t count);
 /// 1 ready (an error or the end of the connection counts as ready: the next call reports
 /// it), 0 timed out, -1 the wait failed. A deadline already past only looks.
 int Wait(Socket socket, bool forWrite, Deadline deadline);
+
+/// Runs `work` on a thread of its own and waits for it until `deadline`: whether it
+/// finished in time. Work given up on runs on to its end unseen, so it must own (share)
+/// everything it touches. For calls that take no timeout of their own (a name lookup).
+bool RunBefore(Deadline deadline, std::function<void()> work);
 
 /// Milliseconds from now to `deadline`, rounded up; 0 when it has passed, at most 60,000
 /// (a longer wait is made of several).

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <memory>
 
 #include "serial/socket.h"
 
@@ -19,21 +20,46 @@ int Fd(Socket socket) {
   return static_cast<int>(socket);
 }
 
-}  // namespace
+// The addresses of a name, kept by whichever of the lookup and its caller ends last.
+struct Addresses {
+  addrinfo* list = nullptr;
+  int status = EAI_FAIL;
+  ~Addresses() {
+    if (list != nullptr) ::freeaddrinfo(list);
+  }
+};
 
-Socket Connect(const std::string& host, uint16_t port, Deadline deadline, int& err) {
+// A numeric address at once; a name within the deadline: a name server that does not
+// answer would otherwise hold the lookup for its own timeouts, many seconds. Nothing on
+// failure, with `err` ENOENT (no such name) or ETIMEDOUT.
+std::shared_ptr<Addresses> Resolve(const std::string& host, uint16_t port, Deadline deadline,
+                                   int& err) {
+  auto found = std::make_shared<Addresses>();
+  const std::string service = std::to_string(port);
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV | AI_NUMERICHOST;
+  if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &found->list) == 0) return found;
   hints.ai_flags = AI_NUMERICSERV;
-  addrinfo* addresses = nullptr;
-  if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &addresses) != 0) {
-    err = ENOENT;
-    return kNoSocket;
+  const bool answered = RunBefore(deadline, [found, host, service, hints] {
+    found->status = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found->list);
+  });
+  if (!answered || found->status != 0) {
+    err = answered ? ENOENT : ETIMEDOUT;
+    return nullptr;
   }
+  return found;
+}
+
+}  // namespace
+
+Socket Connect(const std::string& host, uint16_t port, Deadline deadline, int& err) {
+  const std::shared_ptr<Addresses> addresses = Resolve(host, port, deadline, err);
+  if (!addresses) return kNoSocket;
   err = ECONNREFUSED;
   int fd = -1;
-  for (addrinfo* a = addresses; a != nullptr && fd < 0; a = a->ai_next) {
+  for (addrinfo* a = addresses->list; a != nullptr && fd < 0; a = a->ai_next) {
     fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
     if (fd < 0) {
       err = errno;
@@ -57,7 +83,6 @@ Socket Connect(const std::string& host, uint16_t port, Deadline deadline, int& e
       fd = -1;
     }
   }
-  ::freeaddrinfo(addresses);
   if (fd >= 0) {
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);

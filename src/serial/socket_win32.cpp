@@ -4,6 +4,7 @@
 #include <ws2tcpip.h>
 
 #include <cerrno>
+#include <memory>
 #include <mutex>
 
 #include "platform/wide_text.h"
@@ -69,6 +70,39 @@ int FinishConnect(SOCKET s, Deadline deadline) {
   return error == 0 ? 0 : ErrnoOf(error);
 }
 
+// The addresses of a name, kept by whichever of the lookup and its caller ends last.
+struct Addresses {
+  ADDRINFOW* list = nullptr;
+  int status = WSANO_RECOVERY;
+  ~Addresses() {
+    if (list != nullptr) ::FreeAddrInfoW(list);
+  }
+};
+
+// A numeric address at once; a name within the deadline: a name server that does not
+// answer would otherwise hold the lookup for its own timeouts, many seconds. Nothing on
+// failure, with `err` ENOENT (no such name) or ETIMEDOUT.
+std::shared_ptr<Addresses> Resolve(const std::string& host, uint16_t port, Deadline deadline,
+                                   int& err) {
+  auto found = std::make_shared<Addresses>();
+  const std::wstring name = WideFromUtf8(host);
+  const std::wstring service = std::to_wstring(port);
+  ADDRINFOW hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV | AI_NUMERICHOST;
+  if (::GetAddrInfoW(name.c_str(), service.c_str(), &hints, &found->list) == 0) return found;
+  hints.ai_flags = AI_NUMERICSERV;
+  const bool answered = RunBefore(deadline, [found, name, service, hints] {
+    found->status = ::GetAddrInfoW(name.c_str(), service.c_str(), &hints, &found->list);
+  });
+  if (!answered || found->status != 0) {
+    err = answered ? ENOENT : ETIMEDOUT;
+    return nullptr;
+  }
+  return found;
+}
+
 }  // namespace
 
 Socket Connect(const std::string& host, uint16_t port, Deadline deadline, int& err) {
@@ -76,19 +110,11 @@ Socket Connect(const std::string& host, uint16_t port, Deadline deadline, int& e
     err = ENETUNREACH;
     return kNoSocket;
   }
-  ADDRINFOW hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV;
-  ADDRINFOW* addresses = nullptr;
-  if (::GetAddrInfoW(WideFromUtf8(host).c_str(), std::to_wstring(port).c_str(), &hints,
-                     &addresses) != 0) {
-    err = ENOENT;
-    return kNoSocket;
-  }
+  const std::shared_ptr<Addresses> addresses = Resolve(host, port, deadline, err);
+  if (!addresses) return kNoSocket;
   err = ECONNREFUSED;
   SOCKET s = INVALID_SOCKET;
-  for (ADDRINFOW* a = addresses; a != nullptr && s == INVALID_SOCKET; a = a->ai_next) {
+  for (ADDRINFOW* a = addresses->list; a != nullptr && s == INVALID_SOCKET; a = a->ai_next) {
     // Not inherited: a master program started later must not hold the connection.
     s = ::WSASocketW(a->ai_family, a->ai_socktype, a->ai_protocol, nullptr, 0,
                      WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
@@ -109,7 +135,6 @@ Socket Connect(const std::string& host, uint16_t port, Deadline deadline, int& e
       s = INVALID_SOCKET;
     }
   }
-  ::FreeAddrInfoW(addresses);
   if (s == INVALID_SOCKET) return kNoSocket;
   const BOOL one = TRUE;
   ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);

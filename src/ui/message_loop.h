@@ -1,16 +1,10 @@
 #pragma once
 
 #include <chrono>
-#include <functional>
+
+#include "run/main_thread.h"
 
 namespace downloader {
-
-/// Records the calling thread as the main thread (the driver calls it first thing).
-void MarkMainThread();
-bool IsMainThread();
-
-/// Queues a handler to run on the main thread at its next message-loop step. Any thread.
-void PostToMainThread(std::function<void()> handler);
 
 /// One step of the message loop: runs every handler posted so far, then the toolkit's own
 /// pending events. Main thread only.

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <chrono>
 
-#include "control/command_line.h"
-#include "control/report.h"
 #include "image/object_image.h"
+#include "run/report.h"
+#include "run/run_state.h"
 #include "serial/globals.h"
 #include "ui/message_loop.h"
 #include "ui/window_system.h"

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "control/program_file.h"
+#include "run/program_file.h"
 #include "ui/window_module.h"
 
 namespace downloader {

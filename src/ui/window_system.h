@@ -62,8 +62,12 @@ class WindowSystem {
 WindowSystem& Windows();
 
 /// Installs an implementation (the Qt one, or a scripted fake in tests); nullptr restores
-/// the console one.
+/// the console one. From then on ReportError shows its dialogs through ShowErrorDialog.
 void SetWindowSystem(std::unique_ptr<WindowSystem> windows);
+
+/// ReportError's dialog in the installed window system: the application to the foreground,
+/// a beep, then the modal error dialog with `text`.
+void ShowErrorDialog(const std::string& text);
 
 /// The console implementation, for runs without a display.
 std::unique_ptr<WindowSystem> MakeConsoleWindowSystem();

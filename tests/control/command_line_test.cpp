@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "control/exceptions.h"
-#include "control/report.h"
+#include "run/exceptions.h"
+#include "run/report.h"
 #include "serial/globals.h"
 #include "support/fake_windows.h"
 #include "support/temp_dir.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "control/command_line.h"
-#include "control/report.h"
+#include "run/report.h"
 #include "support/test_handles.h"
 
 namespace downloader {

@@ -1,11 +1,11 @@
-#include "control/report.h"
+#include "run/report.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "control/command_line.h"
-#include "control/standard_handles.h"
+#include "run/run_state.h"
+#include "run/standard_handles.h"
 #include "support/fake_windows.h"
 #include "support/status_text.h"
 #include "support/temp_dir.h"

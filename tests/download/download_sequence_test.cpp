@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "control/command_line.h"
 #include "download/download.h"
 #include "identify/fake_module.h"
 #include "image/object_image.h"
+#include "run/run_state.h"
 #include "serial/globals.h"
 #include "serial/pool.h"
 #include "support/run_process.h"

@@ -3,10 +3,10 @@
 #include <chrono>
 #include <thread>
 
-#include "control/command_line.h"
 #include "download/download.h"
 #include "identify/fake_module.h"
 #include "image/object_image.h"
+#include "run/run_state.h"
 #include "serial/globals.h"
 #include "serial/pool.h"
 #include "ui/download_test_state.h"

@@ -5,9 +5,9 @@
 
 #include <algorithm>
 
-#include "control/command_line.h"
 #include "download/download.h"
 #include "image/object_image.h"
+#include "run/run_state.h"
 #include "serial/globals.h"
 #include "support/emulator_fixture.h"
 #include "ui/download_test_state.h"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "control/command_line.h"
 #include "download/download.h"
+#include "run/run_state.h"
 #include "serial/globals.h"
 #include "ui/download_test_state.h"
 #include "ui/forms.h"

@@ -14,8 +14,8 @@
 #include <chrono>
 #include <thread>
 
-#include "control/command_line.h"
 #include "download/download.h"
+#include "run/run_state.h"
 #include "serial/open_errors.h"
 #include "serial/pool.h"
 #include "serial/serial_device_libserialport.h"

@@ -78,7 +78,7 @@ TEST(SerialTrace, ShowsEveryOperationOfAWholeDownload) {
   options.env = env;
   testing::RunProgram(testing::BinaryPath("downloader"), options);
   EXPECT_EQ(Entries(folder.path()).size(), 4u);
-  EXPECT_EQ(Operations(testing::ReadFileBytes(folder.File("COM3.trace")), "COM3"),
+  EXPECT_EQ(Operations(testing::ReadFileBytes(folder.File("port-COM3.trace")), "COM3"),
             std::vector<std::string>{"open -> error 2"});
 
   // Without the variable, no file where the loader runs (its own folder) or anywhere else
@@ -93,6 +93,23 @@ TEST(SerialTrace, ShowsEveryOperationOfAWholeDownload) {
       testing::RunProgram(testing::BinaryPath("downloader"), options).out.ends_with(Success()));
   EXPECT_EQ(Entries(dir.path()), before);
   EXPECT_EQ(Entries(bin), binBefore);
+}
+
+TEST(SerialTrace, RelativeNamesInTheSettingsAreThoseOfTheStartFolder) {
+  // The loader makes its own folder current; a map and a trace named relative to where
+  // the user stands must still be found there.
+  ModuleEmulator emulator({"type=3,version=1.0,com=1"});
+  TempDir dir;
+  std::filesystem::create_directory_symlink(emulator.PortMapDir(), dir.path() / "ports");
+  testing::RunOptions options;
+  options.args = {"/NoPrompts", WriteImage(dir, StandardImage(3, {1}))};
+  options.env = {{"DOWNLOADER_PORTS", "ports"}, {"DOWNLOADER_TRACE", "serial.trace"}};
+  options.workingDirectory = dir.path().string();
+  const RunResult run = testing::RunProgram(testing::BinaryPath("downloader"), options);
+  EXPECT_TRUE(run.out.ends_with(Success())) << testing::Visible(run.out);
+  const auto ops = Operations(testing::ReadFileBytes(dir.File("serial.trace")), "COM1");
+  ASSERT_FALSE(ops.empty()) << "no trace where the loader was started";
+  EXPECT_EQ(ops.front(), "open -> ok");
 }
 
 }  // namespace

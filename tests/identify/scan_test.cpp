@@ -6,7 +6,7 @@
 #include <functional>
 #include <thread>
 
-#include "control/command_line.h"
+#include "run/run_state.h"
 
 #include "identify/fake_module.h"
 #include "serial/globals.h"

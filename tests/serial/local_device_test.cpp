@@ -1,8 +1,10 @@
-// The local backend's transfers on a descriptor: the low-latency request they start with.
+// The local backend's transfers on a descriptor: the low-latency request they start with
+// and undo, and a device that has failed for good.
 
 #include <gtest/gtest.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,7 +26,7 @@ int RecordingIoctl(int, unsigned long request, void* argument) {
     return -1;
   }
   auto* serial = static_cast<serial_struct*>(argument);
-  if (request == TIOCGSERIAL) serial->flags = ASYNC_SKIP_TEST;  // the driver's own flags
+  if (request == TIOCGSERIAL) serial->flags = flagsSet < 0 ? ASYNC_SKIP_TEST : flagsSet;
   if (request == TIOCSSERIAL) flagsSet = serial->flags;
   return 0;
 }
@@ -37,6 +39,8 @@ TEST(LocalDevice, AsksTheDriverForLowLatencyAndTakesARefusal) {
     TtyTransfers transfers(fds[0]);
     EXPECT_EQ(requests, (std::vector<unsigned long>{TIOCGSERIAL, TIOCSSERIAL}));
     EXPECT_EQ(flagsSet, ASYNC_SKIP_TEST | ASYNC_LOW_LATENCY) << "the driver's flags are kept";
+    transfers.RestoreLatency();
+    EXPECT_EQ(flagsSet, ASYNC_SKIP_TEST) << "as the driver had it";
   }
   // A driver that refuses is left as it is, and the transfers work all the same.
   requests.clear();
@@ -48,6 +52,29 @@ TEST(LocalDevice, AsksTheDriverForLowLatencyAndTakesARefusal) {
   EXPECT_EQ(transfers.Read(&byte, 1, 100), 1);
   EXPECT_EQ(byte, 'K');
   EXPECT_EQ(transfers.Read(&byte, 1, 0), 0);
+  SetLocalIoctl(nullptr);
+  ::close(fds[0]);
+  ::close(fds[1]);
+}
+
+TEST(LocalDevice, AHungUpDeviceIsNeverTouchedAgain) {
+  // An unplugged adapter's tty is hung up: its reads see end-of-file.
+  int fds[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+  SetLocalIoctl(RecordingIoctl);
+  refuse = false;
+  TtyTransfers transfers(fds[0]);
+  ::shutdown(fds[1], SHUT_WR);
+  uint8_t byte = 0;
+  EXPECT_EQ(transfers.Read(&byte, 1, 1000), -1);
+  EXPECT_TRUE(transfers.Failed());
+  requests.clear();
+  bool ran = false;
+  EXPECT_FALSE(transfers.UnlessFailed([&] { ran = true; }));
+  EXPECT_FALSE(ran) << "no line control, no status read";
+  EXPECT_FALSE(transfers.Write(&byte, 1, 100)) << "though the other end still reads";
+  transfers.RestoreLatency();
+  EXPECT_TRUE(requests.empty());
   SetLocalIoctl(nullptr);
   ::close(fds[0]);
   ::close(fds[1]);

@@ -229,9 +229,15 @@ TEST(PortLocks, LockFilesOfOtherProgramsAreHonoured) {
   dir.Write("LCK..ttyS6", std::string(reinterpret_cast<const char*>(&binary), 4));
   EXPECT_FALSE(PortLock::Acquire("ttyS6", refusal, lockDir));
   EXPECT_EQ(refusal.holder, other.pid());
-  // Garbage or an empty file names nobody.
+  // Four bytes of text are text: "  1\n" names init, which always runs.
+  dir.Write("LCK..ttyS8", "  1\n");
+  EXPECT_FALSE(PortLock::Acquire("ttyS8", refusal, lockDir));
+  EXPECT_EQ(refusal.holder, 1);
+  // Garbage or an empty file names nobody, and a file naming this process is stale.
   dir.Write("LCK..ttyS7", "garbage\n");
   EXPECT_TRUE(PortLock::Acquire("ttyS7", refusal, lockDir));
+  dir.Write("LCK..ttyS9", std::to_string(getpid()) + "\n");
+  EXPECT_TRUE(PortLock::Acquire("ttyS9", refusal, lockDir));
 }
 
 TEST(OpenErrors, CodesKeepTheirMeaning) {

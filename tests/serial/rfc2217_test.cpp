@@ -14,11 +14,12 @@
 #include <mutex>
 #include <thread>
 
+#include "run/helpers.h"
 #include "serial/globals.h"
-#include "serial/helpers.h"
 #include "serial/pool.h"
 #include "serial/serial.h"
 #include "serial/serial_device_rfc2217.h"
+#include "serial/socket.h"
 #include "serial/telnet.h"
 #include "support/emulator_fixture.h"
 #include "support/run_process.h"
@@ -356,6 +357,22 @@ TEST_F(Rfc2217Client, OpenFailuresKeepTheirMeaning) {
   EXPECT_EQ(port.LastError, 0u);
   EXPECT_EQ(port.Handle, -1);
   EXPECT_LT(MsSince(start), 1000);
+}
+
+TEST(NetworkNames, ALookupIsBoundedByTheConnectDeadline) {
+  // A name server that does not answer holds getaddrinfo for seconds; the wait for it ends
+  // at the deadline, and the lookup's late result is dropped safely.
+  auto late = std::make_shared<std::atomic<bool>>(false);
+  const auto start = Clock::now();
+  EXPECT_FALSE(net::RunBefore(start + 50ms, [late] {
+    std::this_thread::sleep_for(400ms);
+    *late = true;
+  }));
+  EXPECT_LT(MsSince(start), 300);
+  EXPECT_FALSE(*late);
+  bool ran = false;
+  EXPECT_TRUE(net::RunBefore(Clock::now() + 5s, [&ran] { ran = true; }));
+  EXPECT_TRUE(ran);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -4,8 +4,8 @@
 #include <memory>
 #include <stdexcept>
 
-#include "control/report.h"
 #include "platform/file_names.h"
+#include "run/report.h"
 #include "support/temp_dir.h"
 #include "support/test_handles.h"
 #include "ui/progress_form.h"

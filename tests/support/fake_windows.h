@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "control/report.h"
+#include "run/report.h"
 #include "ui/main_form.h"
 #include "ui/window_system.h"
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "control/report.h"
+#include "run/report.h"
 
 namespace downloader::testing {
 

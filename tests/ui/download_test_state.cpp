@@ -8,10 +8,10 @@
 #include <memory>
 #include <stdexcept>
 
-#include "control/command_line.h"
-#include "control/report.h"
 #include "identify/identify.h"
 #include "image/object_image.h"
+#include "run/report.h"
+#include "run/run_state.h"
 #include "serial/globals.h"
 #include "support/temp_dir.h"
 #include "ui/forms.h"

@@ -4,7 +4,7 @@
 
 #include <chrono>
 
-#include "control/command_line.h"
+#include "run/run_state.h"
 #include "serial/globals.h"
 #include "support/run_process.h"
 #include "ui/download_test_state.h"

@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "control/program_file.h"
 #include "platform/file_names.h"
+#include "run/program_file.h"
 #include "serial/port_map.h"
 #include "support/temp_dir.h"
 #include "ui/console/console_io.h"

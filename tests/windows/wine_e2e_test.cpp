@@ -164,6 +164,20 @@ TEST_F(UnderWine, DownloadsAndTheirFailuresGiveTheLinuxLoadersBytes) {
   }
 }
 
+TEST_F(UnderWine, ATraceFolderGetsOneFilePerPortNamedForNoDevice) {
+  // "COM1.trace" would be the port COM1 itself on Windows.
+  ModuleEmulator emulator({"type=3,version=1.1,com=1"});
+  TempDir dir;
+  TempDir traces;
+  const RunResult run =
+      RunWindows({"/NoPrompts", WindowsPath(WriteImage(dir, StandardImage(3, {1})))}, &emulator,
+                 "downloader.exe", {{"DOWNLOADER_TRACE", WindowsPath(traces.path().string())}});
+  EXPECT_NE(run.out.find("044-Download successful!"), std::string::npos) << Visible(run.out);
+  EXPECT_NE(testing::ReadFileBytes(traces.File("port-COM1.trace")).find(" COM1 open -> ok"),
+            std::string::npos)
+      << run.err;
+}
+
 TEST_F(UnderWine, APortHeldByAnotherProgramIsInUseALocalPortThatIsNotThereIsInvalid) {
   ModuleEmulator emulator({"type=3,version=1.0,com=1", "type=3,version=1.1,com=2"});
   // A local port that does not exist: through the Win32 serial backend on Windows.

@@ -1,7 +1,7 @@
 #include "ui/console/console_io.h"
 
-#include "control/standard_handles.h"
 #include "platform/file_names.h"
+#include "run/standard_handles.h"
 
 namespace downloader {
 

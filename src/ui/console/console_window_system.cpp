@@ -8,8 +8,9 @@
 #include <iostream>
 #include <string>
 
+#include "run/helpers.h"
+#include "run/report.h"
 #include "serial/globals.h"
-#include "serial/helpers.h"
 #include "ui/console/console_io.h"
 #include "ui/console/console_selection.h"
 #include "ui/main_form.h"
@@ -132,6 +133,13 @@ WindowSystem& Windows() {
 
 void SetWindowSystem(std::unique_ptr<WindowSystem> windows) {
   Installed() = windows ? std::move(windows) : MakeConsoleWindowSystem();
+  SetErrorDialogHook(ShowErrorDialog);
+}
+
+void ShowErrorDialog(const std::string& text) {
+  Windows().BringToForeground();
+  Windows().Beep();
+  Windows().ErrorDialog(text);
 }
 
 }  // namespace downloader

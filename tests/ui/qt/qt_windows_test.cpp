@@ -19,10 +19,10 @@
 #include <functional>
 #include <vector>
 
-#include "control/command_line.h"
+#include "control/process_object_code.h"
 #include "download/download.h"
 #include "e2e/loader_run.h"
-#include "image/process_object_code.h"
+#include "run/run_state.h"
 #include "serial/globals.h"
 #include "support/fake_windows.h"
 #include "ui/download_test_state.h"

@@ -1,15 +1,20 @@
-#include "control/report.h"
+#include "run/report.h"
 
-#include "control/command_line.h"
-#include "control/standard_handles.h"
-#include "serial/helpers.h"
-#include "ui/message_loop.h"
-#include "ui/window_system.h"
+#include "run/helpers.h"
+#include "run/main_thread.h"
+#include "run/run_state.h"
+#include "run/standard_handles.h"
 
 namespace downloader {
 
 Handle ReadHandle = kInvalidHandle;
 Handle WriteHandle = kInvalidHandle;
+
+namespace {
+
+ErrorDialogHook errorDialog = nullptr;
+
+}  // namespace
 
 std::string FormatStatusLine(int channel, std::string_view text) {
   std::string line;
@@ -61,9 +66,11 @@ void ReportError(std::string_view text) {
   ReportLine(kChannelError, text);
   const bool noPrompts = (FlagTable[SwitchBits & 0x7F] & kNoPrompts) != 0;
   if (noPrompts && WriteHandle != kInvalidHandle) return;
-  Windows().BringToForeground();
-  Windows().Beep();
-  Windows().ErrorDialog(DialogText(text));
+  if (errorDialog) errorDialog(DialogText(text));
+}
+
+void SetErrorDialogHook(ErrorDialogHook hook) {
+  errorDialog = hook;
 }
 
 }  // namespace downloader

@@ -1,4 +1,4 @@
-#include "serial/helpers.h"
+#include "run/helpers.h"
 
 #include <chrono>
 #include <limits>

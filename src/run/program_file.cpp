@@ -1,4 +1,4 @@
-#include "control/program_file.h"
+#include "run/program_file.h"
 
 #include "platform/file_names.h"
 #include "platform/system.h"

@@ -4,8 +4,7 @@
 
 #include <cerrno>
 
-#include "control/driver.h"
-#include "control/standard_handles.h"
+#include "run/standard_handles.h"
 
 namespace downloader {
 

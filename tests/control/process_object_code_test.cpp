@@ -1,6 +1,6 @@
 // The image request in-process, with a scripted window system and a recording download.
 
-#include "image/process_object_code.h"
+#include "control/process_object_code.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -11,10 +11,10 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "control/command_line.h"
-#include "control/report.h"
 #include "image/image_file.h"
-#include "sample_images.h"
+#include "image/sample_images.h"
+#include "run/report.h"
+#include "run/run_state.h"
 #include "support/fake_windows.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"

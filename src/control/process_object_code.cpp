@@ -1,14 +1,14 @@
-#include "image/process_object_code.h"
+#include "control/process_object_code.h"
 
 #include <filesystem>
 #include <string>
 
-#include "control/command_line.h"
-#include "control/report.h"
 #include "image/image_file.h"
 #include "image/information_line.h"
 #include "image/validation.h"
 #include "platform/file_names.h"
+#include "run/report.h"
+#include "run/run_state.h"
 #include "ui/forms.h"
 #include "ui/window_system.h"
 

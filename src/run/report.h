@@ -43,4 +43,14 @@ void ReportLine(int channel, std::string_view text);
 /// Main thread; a call from another thread is posted to it and never shows a dialog there.
 void ReportError(std::string_view text);
 
+/// Shows ReportError's dialog: brings the loader to the foreground, beeps, and shows
+/// `dialogText` (the error's DialogText) in a modal error dialog; returns when it is closed.
+/// Main thread.
+using ErrorDialogHook = void (*)(const std::string& dialogText);
+
+/// Installs how ReportError shows its dialog; the window door installs its own when a
+/// window system is installed (SetWindowSystem). nullptr, the start-up value: no dialog,
+/// the status line alone.
+void SetErrorDialogHook(ErrorDialogHook hook);
+
 }  // namespace downloader

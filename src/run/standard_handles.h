@@ -2,11 +2,23 @@
 
 #include <cstddef>
 
-#include "control/report.h"
+#include "run/report.h"
 
 namespace downloader {
 
 /// The standard handles of the process and transfers on any Handle, per platform.
+
+/// Which of the standard descriptors were open when the process started.
+struct StandardDescriptors {
+  bool input = true;
+  bool output = true;
+  bool error = true;
+};
+
+/// Checks the standard descriptors (handles) before anything opens a file. On POSIX a
+/// closed one gets /dev/null in its place, so that no later open turns a file into the
+/// status channel; on Windows a missing handle simply stays missing.
+StandardDescriptors SecureStandardDescriptors();
 
 /// Prepares the process at start-up. POSIX: a write to a pipe whose reader has gone fails
 /// instead of ending the process (SIGPIPE ignored). Windows: the C runtime's standard

@@ -10,9 +10,8 @@
 #include <iterator>
 #include <string>
 
-#include "control/driver.h"
-#include "control/standard_handles.h"
 #include "platform/wide_text.h"
+#include "run/standard_handles.h"
 
 namespace downloader {
 
