@@ -78,5 +78,8 @@ class Terminal {
 
 std::unique_ptr<Host> MakeSystemHost();
 std::unique_ptr<Terminal> MakeSystemTerminal();
+/// The station's arguments as UTF-8, without the program's name. POSIX: `argv` as given;
+/// Windows: the wide command line (`argv` holds it in the ANSI code page).
+std::vector<std::string> StationArguments(int argc, char** argv);
 
 }  // namespace downloader::station

@@ -424,4 +424,8 @@ std::unique_ptr<Host> MakeSystemHost() {
   return std::make_unique<PosixHost>();
 }
 
+std::vector<std::string> StationArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + 1, argv + argc);
+}
+
 }  // namespace downloader::station

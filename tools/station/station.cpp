@@ -5,6 +5,7 @@
 #include <optional>
 #include <system_error>
 
+#include "file_names.h"
 #include "model.h"
 #include "ports.h"
 #include "report.h"
@@ -35,13 +36,13 @@ std::string Message(const std::string& text) {
 // it was started in and then in its own, so a file found here is passed as a full path;
 // a full path with no second slash ("/x.obj") would read as a switch, so it gets one.
 std::string ImageArgument(const std::string& image) {
-  std::filesystem::path path(image);
+  std::filesystem::path path = PathOf(image);
   std::error_code ec;
   if (path.is_relative() &&
-      (std::filesystem::exists(path, ec) || std::filesystem::exists(image + ".obj", ec))) {
+      (std::filesystem::exists(path, ec) || std::filesystem::exists(PathOf(image + ".obj"), ec))) {
     path = std::filesystem::absolute(path, ec);
   }
-  std::string text = path.string();
+  std::string text = TextOf(path);
   if (!text.empty() && text[0] == '/' && text.find('/', 1) == std::string::npos) {
     text = "/." + text;
   }

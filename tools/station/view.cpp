@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <string_view>
 
+#include "file_names.h"
+
 namespace downloader::station {
 
 namespace {
@@ -219,7 +221,7 @@ const char* ResultColour(const PortRow& row) {
 std::string Title(const Round& round) {
   return "Round " + std::to_string(round.number) + ": " + DisplayText(round.image.product) +
          ", checksum " + std::to_string(round.image.checksum) + ", " +
-         DisplayText(std::filesystem::path(round.image.file).filename().string());
+         DisplayText(TextOf(PathOf(round.image.file).filename()));
 }
 
 }  // namespace
