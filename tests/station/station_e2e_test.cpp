@@ -283,8 +283,8 @@ TEST(StationRun, ARefusedImageEndsTheStationAtOnceWhenADisplayExists) {
   const RunResult run = testing::RunProgram(testing::BinaryPath("downloader-station"), options);
   EXPECT_FALSE(run.timedOut);
   EXPECT_EQ(run.exitCode, 2) << run.err;
-  EXPECT_TRUE(Contains(run.err, "downloader-station: the loader refuses the image " + bad +
-                                    ": 012-Checksum Error."))
+  EXPECT_TRUE(Contains(
+      run.err, "downloader-station: the loader refuses the image " + bad + ": 012-Checksum Error."))
       << run.err;
 }
 
@@ -293,17 +293,19 @@ TEST(StationRun, ALoaderThatGivesItsFinalLineAndStaysIsNotWaitedFor) {
   // notes the display variables it was given.
   TempDir dir;
   const std::string seen = dir.File("seen");
-  const std::string loader = dir.Write("loader", "#!/bin/sh\n"
-                                                 "echo \"${DISPLAY-}|${WAYLAND_DISPLAY-}|"
-                                                 "${QT_QPA_PLATFORM-}\" >> '" +
-                                                     seen +
-                                                     "'\n"
-                                                     "if [ \"$1\" = /GetInfo ]; then\n"
-                                                     "  printf '\\001INF:051-COMPANY=V PRODUCT=P "
-                                                     "FIRMWARE=f CHECKSUM=7 COMPILEDATE=x\\r\\n\\004'\n"
-                                                     "  exec sleep 600\n"
-                                                     "fi\n"
-                                                     "printf '\\001EVT:044-Download successful!\\r\\n\\004'\n");
+  const std::string loader =
+      dir.Write("loader",
+                "#!/bin/sh\n"
+                "echo \"${DISPLAY-}|${WAYLAND_DISPLAY-}|"
+                "${QT_QPA_PLATFORM-}\" >> '" +
+                    seen +
+                    "'\n"
+                    "if [ \"$1\" = /GetInfo ]; then\n"
+                    "  printf '\\001INF:051-COMPANY=V PRODUCT=P "
+                    "FIRMWARE=f CHECKSUM=7 COMPILEDATE=x\\r\\n\\004'\n"
+                    "  exec sleep 600\n"
+                    "fi\n"
+                    "printf '\\001EVT:044-Download successful!\\r\\n\\004'\n");
   std::filesystem::permissions(loader, std::filesystem::perms::owner_all);
   testing::RunOptions options;
   options.args = {dir.File("x.obj"), "--ports", "COM1,COM2", "--loader", loader, "--timeout", "60"};
