@@ -292,20 +292,14 @@ TEST(StationRun, ALoaderThatGivesItsFinalLineAndStaysIsNotWaitedFor) {
   // A stand-in loader: its /GetInfo answer is final, then it sleeps; its downloads end. It
   // notes the display variables it was given.
   TempDir dir;
-  const std::string seen = dir.File("seen");
-  const std::string loader =
-      dir.Write("loader",
-                "#!/bin/sh\n"
-                "echo \"${DISPLAY-}|${WAYLAND_DISPLAY-}|"
-                "${QT_QPA_PLATFORM-}\" >> '" +
-                    seen +
-                    "'\n"
-                    "if [ \"$1\" = /GetInfo ]; then\n"
-                    "  printf '\\001INF:051-COMPANY=V PRODUCT=P "
-                    "FIRMWARE=f CHECKSUM=7 COMPILEDATE=x\\r\\n\\004'\n"
-                    "  exec sleep 600\n"
-                    "fi\n"
-                    "printf '\\001EVT:044-Download successful!\\r\\n\\004'\n");
+  const std::string loader = dir.Write("loader", R"(#!/bin/sh
+echo "${DISPLAY-}|${WAYLAND_DISPLAY-}|${QT_QPA_PLATFORM-}" >> "$0.seen"
+if [ "$1" = /GetInfo ]; then
+  printf '\001INF:051-COMPANY=V PRODUCT=P FIRMWARE=f CHECKSUM=7 COMPILEDATE=x\r\n\004'
+  exec sleep 600
+fi
+printf '\001EVT:044-Download successful!\r\n\004'
+)");
   std::filesystem::permissions(loader, std::filesystem::perms::owner_all);
   testing::RunOptions options;
   options.args = {dir.File("x.obj"), "--ports", "COM1,COM2", "--loader", loader, "--timeout", "60"};
@@ -314,7 +308,8 @@ TEST(StationRun, ALoaderThatGivesItsFinalLineAndStaysIsNotWaitedFor) {
   const RunResult run = testing::RunProgram(testing::BinaryPath("downloader-station"), options);
   EXPECT_FALSE(run.timedOut);
   EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
-  EXPECT_EQ(testing::ReadFileBytes(seen), "||\n||\n||\n") << "no loader is given a display";
+  EXPECT_EQ(testing::ReadFileBytes(loader + ".seen"), "||\n||\n||\n")
+      << "no loader is given a display";
 }
 
 }  // namespace
