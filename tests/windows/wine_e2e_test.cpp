@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -308,6 +309,33 @@ TEST_F(UnderWine, DownloaderStationExeFlashesEveryModuleAndFailsOneOfAnotherType
             (std::map<std::string, int>{{"COM1", 44}, {"COM2", 23}}));
   EXPECT_NE(run.out.find("COM2: failed: 023-No Korvanetics C found.\n"), std::string::npos)
       << run.out;
+}
+
+TEST_F(UnderWine, CtrlCStopsEveryLoaderOfDownloaderStationExeAndTheReportIsWritten) {
+  // Paced at 1,200 baud, each download takes seconds; Wine turns SIGINT into Ctrl-C.
+  ModuleEmulator emulator({"type=3,version=1.1,com=1", "type=3,version=1.1,com=2"},
+                          {"--pace", "1200"});
+  TempDir dir;
+  const std::string report = dir.File("report.json");
+  testing::ChildProcess station(
+      Setting("WINE_RUN"),
+      WineArguments("downloader-station.exe", {WindowsPath(WriteImage(dir, StandardImage(3, {20}))),
+                                               "--report", WindowsPath(report)}),
+      {{"DOWNLOADER_PORTS", WindowsPath(emulator.PortMapDir())}});
+  int downloading = 0;
+  while (downloading < 2) {
+    const auto line = station.ReadLine(120s);
+    if (!line) break;
+    if (line->ends_with(": downloading")) ++downloading;
+  }
+  ASSERT_EQ(downloading, 2);
+  station.Signal(SIGINT);
+  EXPECT_EQ(station.Wait(20s), 130);
+  const auto json = nlohmann::json::parse(testing::ReadFileBytes(report));
+  EXPECT_TRUE(json["rounds"][0]["interrupted"]);
+  for (const auto& port : json["rounds"][0]["ports"]) {
+    EXPECT_EQ(port["failure"], "stopped (Ctrl-C)") << port.dump();
+  }
 }
 
 TEST_F(UnderWine, DownloaderExeIntoModuleEmulatorExe) {

@@ -134,7 +134,7 @@ int main(int argc, char** argv) {
 
   if (!portMap.empty()) {
     std::error_code ignored;
-    std::filesystem::create_directories(portMap, ignored);
+    std::filesystem::create_directories(downloader::PathOf(portMap), ignored);
     for (const auto& server : servers) {
       const std::string url = "rfc2217://127.0.0.1:" + std::to_string(server->Port());
       const std::string name = "COM" + std::to_string(server->Com());
