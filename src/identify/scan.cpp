@@ -143,7 +143,9 @@ void ScanPorts(DeviceType targetType) {
   for (auto& worker : workers) worker.reset();
   if (!started) Windows().SetBusyCursor(false);
 
+  // Off the screen too before anything else shows: a 023 dialog follows an empty scan.
   form.ScanningText.Visible = false;
+  form.Repaint();
   std::this_thread::yield();
 }
 

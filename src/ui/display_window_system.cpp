@@ -2,6 +2,7 @@
 // needed, then the window module's, when a display exists.
 
 #include <cstdio>
+#include <vector>
 
 #include "ui/window_module.h"
 
@@ -52,9 +53,11 @@ class DisplayWindowSystem final : public WindowSystem {
   WindowSystem& Windowed() {
     if (!tried_) {
       tried_ = true;
-      std::string why;
-      moduleWindows = LoadWindowModule(why);
-      if (!moduleWindows && !why.empty()) WriteError(why + "; the console serves instead");
+      // One line for each module refused, the last one also saying what serves instead.
+      std::vector<std::string> lines;
+      moduleWindows = LoadWindowModule(lines);
+      if (!moduleWindows && !lines.empty()) lines.back() += "; the console serves instead";
+      for (const std::string& line : lines) WriteError(line);
       if (moduleWindows && busy_) moduleWindows->SetBusyCursor(true);
     }
     return Current();

@@ -53,7 +53,8 @@ class TMainForm {
   /// Fills View from ImageBuffer; runs on every display.
   void FormShow();
   /// Shows the window modally and returns its result: kModalOk for the Download button,
-  /// kModalCancel for Cancel, Esc, Enter (Cancel is the default button) or closing it.
+  /// kModalCancel for Cancel, Esc or closing it. Enter presses the focused button: Cancel,
+  /// the default button, has the focus at open.
   int ShowModal();
 };
 

@@ -282,7 +282,13 @@ void TProgressForm::AssignProgressBars() {
     bar.Progress = 0;
     bar.MaxValue = ImageBuffer.PacketCount(static_cast<std::size_t>(slot));
   }
-  DownloadStatus.Height = 23 * slotCount + 23;
+  // The panel's height as designed leaves the last bar of seven or eight slots one or two
+  // pixels short; the panel grows to hold every visible bar whole.
+  int height = 23 * slotCount + 23;
+  for (const TGauge* bar : progressBars_) {
+    if (bar->Visible) height = std::max(height, bar->Top + bar->Height);
+  }
+  DownloadStatus.Height = height;
 }
 
 void TProgressForm::StepIt(int slot) {
@@ -334,9 +340,52 @@ void TProgressForm::PortStatusClick(int x, int y) {
   PortStatusMouseDown(x, y);
 }
 
-void TProgressForm::PortStatusMoveTo(int row) {
+int TProgressForm::MarkedRowFrom(int row, int step) const {
+  const TStringGrid& grid = PortStatus;
+  for (; row >= grid.FixedRows && row < grid.RowCount(); row += step) {
+    if (grid.Cell(kMarkColumn, row) == kMark) return row;
+  }
+  return -1;
+}
+
+void TProgressForm::PortStatusKey(GridKey key) {
   TStringGrid& grid = PortStatus;
-  row = std::clamp(row, grid.FixedRows, grid.RowCount() - 1);
+  if (!InSelectionMode()) return;
+  const int first = grid.FixedRows;
+  const int last = grid.RowCount() - 1;
+  const int page = TStringGrid::kVisibleDataRows;
+  int row = -1;
+  if (!grid.HasSelection() && key != GridKey::kHome && key != GridKey::kEnd) {
+    // The first key chooses the first marked row in view (Open put one at the top).
+    row = MarkedRowFrom(grid.TopRow(), +1);
+    if (row < 0) row = MarkedRowFrom(grid.TopRow(), -1);
+  } else {
+    const int current = grid.Selection.Top;
+    switch (key) {
+      case GridKey::kUp:
+        row = MarkedRowFrom(current - 1, -1);
+        break;
+      case GridKey::kDown:
+        row = MarkedRowFrom(current + 1, +1);
+        break;
+      case GridKey::kPageUp:
+        // The farthest marked row within a page, else the next one beyond it.
+        row = MarkedRowFrom(std::max(current - page, first), +1);
+        if (row < 0 || row >= current) row = MarkedRowFrom(current - 1, -1);
+        break;
+      case GridKey::kPageDown:
+        row = MarkedRowFrom(std::min(current + page, last), -1);
+        if (row <= current) row = MarkedRowFrom(current + 1, +1);
+        break;
+      case GridKey::kHome:
+        row = MarkedRowFrom(first, +1);
+        break;
+      case GridKey::kEnd:
+        row = MarkedRowFrom(last, -1);
+        break;
+    }
+  }
+  if (row < 0) return;
   bool canSelect = true;
   PortStatusSelectCell(grid.FixedCols, row, canSelect);
   if (!canSelect) return;
@@ -346,6 +395,8 @@ void TProgressForm::PortStatusMoveTo(int row) {
   } else if (row > grid.TopRow() + TStringGrid::kVisibleDataRows - 1) {
     grid.SetTopRow(row - (TStringGrid::kVisibleDataRows - 1));
   }
+  // Unlike a click, no mouse-down follows a key: Download follows the new selection here.
+  DownloadButton.Enabled = grid.HasSelection();
 }
 
 bool TProgressForm::IsRowGreyed(int row) const {

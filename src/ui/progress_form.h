@@ -109,6 +109,9 @@ class TStringGrid : public TControl {
   int topRow_ = 1;
 };
 
+/// The keys that move the grid's selection.
+enum class GridKey { kUp, kDown, kPageUp, kPageDown, kHome, kEnd };
+
 /// Pixel width of a text in the window's font.
 using TextMeasure = std::function<int(std::string_view text)>;
 
@@ -182,7 +185,8 @@ class TProgressForm {
   /// Rebuilds the port rows from PortList and lays the window out.
   void RefreshDisplay();
   /// Captions and bars of the image's slots visible and set up, the others hidden; the
-  /// panel's height follows the slot count.
+  /// panel's height follows the slot count (23 per slot plus 23), grown where needed so
+  /// that every visible bar lies whole inside it.
   void AssignProgressBars();
   /// One more acknowledged packet on slot 0..7's bar; with /Updates a "112-SLOT=" line.
   void StepIt(int slot);
@@ -196,11 +200,14 @@ class TProgressForm {
   /// A click at pixel (x, y) inside the grid as the grid handles it: a data cell is
   /// offered to PortStatusSelectCell and selected when allowed, then PortStatusMouseDown.
   void PortStatusClick(int x, int y);
-  /// A key that moves the grid's current row (arrows, Page Up/Down, Home, End) to `row`,
-  /// as the grid handles it: the row, kept within the data rows, is offered to
-  /// PortStatusSelectCell; when allowed it is selected and scrolled into view, otherwise
-  /// nothing moves.
-  void PortStatusMoveTo(int row);
+  /// A movement key in the grid, in selection mode (nothing in progress mode): the
+  /// selection moves among the rows marked "+" only, skipping the grey ones. Up and Down
+  /// go to the next marked row above or below; Page Up and Page Down to the farthest one
+  /// within a page, else the next beyond; Home and End to the first and the last. The
+  /// first key with nothing selected chooses the first marked row in view. The row is
+  /// offered to PortStatusSelectCell, selected and scrolled into view, and Download is
+  /// enabled with it; with no marked row that way nothing moves.
+  void PortStatusKey(GridKey key);
   /// Whether data row `row` is drawn in the grey-text colour (selection mode, no "+").
   bool IsRowGreyed(int row) const;
 
@@ -208,6 +215,9 @@ class TProgressForm {
   void Repaint();
 
  private:
+  /// The first row marked "+" from `row` on in steps of `step` (+1 or -1), or -1.
+  int MarkedRowFrom(int row, int step) const;
+
   std::array<TEdit*, 8> progNames_;
   std::array<TGauge*, 8> progressBars_;
 };

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ui/window_system.h"
 
@@ -14,18 +15,31 @@ namespace downloader {
 /// never load the module, so an unattended run loads no toolkit.
 std::unique_ptr<WindowSystem> MakeDisplayWindowSystem();
 
-/// Loads the window module and opens its window system (one file per platform). Nothing
-/// when there is no display (`why` left empty) or when the module or its toolkit cannot be
-/// loaded (`why` says why, in one line). What it returns lives to the end of the process.
-WindowSystem* LoadWindowModule(std::string& why);
+/// Loads the window module and opens its window system (one file per platform). The
+/// candidate files are tried in order: one that is no window module of this very build
+/// (it cannot be loaded, has no entry, or carries another build identity) is refused with
+/// a line in `lines`, and the search goes on. Nothing when there is no display (`lines`
+/// left empty); nothing with a last line that says why when no candidate is this build's
+/// module, or when its toolkit cannot reach the display. Every line is one line of text.
+/// What it returns lives to the end of the process.
+WindowSystem* LoadWindowModule(std::vector<std::string>& lines);
+
+/// What the module's entry answers.
+enum class WindowModuleAnswer : int {
+  kOpened = 0,      ///< its window system is in `*windows`
+  kOtherBuild = 1,  ///< another build's module: `*why` says so, nothing was started
+  kNoDisplay = 2,   ///< this build's module, but the display cannot be reached: `*why`
+};
 
 /// The window module's file, and the one function it exports:
-///   WindowSystem* DownloaderOpenWindows(int interface, std::string* why);
-/// which gives the module's window system, or nothing with `why` set. `interface` is the
-/// loader's kWindowModuleInterface; a module built for another refuses to open.
+///   WindowModuleAnswer DownloaderOpenWindowModule(const char* identity,
+///                                                 WindowSystem** windows, std::string* why);
+/// `identity` is the loader's build identity (the package version and a hash of the
+/// interface headers the module is compiled against, stamped into both by the build); a
+/// module stamped with another refuses before it starts anything.
 inline constexpr char kWindowModuleFile[] = "libdownloader-qt.so";
-inline constexpr char kWindowModuleEntry[] = "DownloaderOpenWindows";
-inline constexpr int kWindowModuleInterface = 1;
-using WindowModuleEntry = WindowSystem* (*)(int interface, std::string* why);
+inline constexpr char kWindowModuleEntry[] = "DownloaderOpenWindowModule";
+using WindowModuleEntry = WindowModuleAnswer (*)(const char* identity, WindowSystem** windows,
+                                                 std::string* why);
 
 }  // namespace downloader

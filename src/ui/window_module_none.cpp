@@ -4,8 +4,8 @@
 
 namespace downloader {
 
-WindowSystem* LoadWindowModule(std::string& why) {
-  why.clear();
+WindowSystem* LoadWindowModule(std::vector<std::string>& lines) {
+  lines.clear();
   return nullptr;
 }
 

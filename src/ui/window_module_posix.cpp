@@ -1,7 +1,7 @@
 // Loading the window module on POSIX systems: looked up beside the loader, then in the
 // private library folder relative to it (build tree and install tree alike), then in the
 // folder the package installs it into; never through the current directory or the
-// library search path.
+// library search path. Only a module stamped with this loader's build identity is used.
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -15,6 +15,9 @@
 namespace downloader {
 
 namespace {
+
+// Stamped by the build into the loader and its module alike.
+constexpr char kBuildIdentity[] = DOWNLOADER_BUILD_IDENTITY;
 
 bool Set(const char* name) {
   const char* value = std::getenv(name);
@@ -40,30 +43,47 @@ std::vector<std::string> Candidates() {
 
 }  // namespace
 
-WindowSystem* LoadWindowModule(std::string& why) {
-  why.clear();
+WindowSystem* LoadWindowModule(std::vector<std::string>& lines) {
+  lines.clear();
   if (!DisplayNamed()) return nullptr;
 
-  const std::vector<std::string> paths = Candidates();
-  for (const std::string& path : paths) {
+  for (const std::string& path : Candidates()) {
     if (::access(path.c_str(), F_OK) != 0) continue;
-    // Kept loaded to the end of the process: its window system lives that long.
+    // Kept loaded to the end of the process, also when refused: its window system lives
+    // that long, and a toolkit that a module brought in cannot safely be unloaded.
     void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr) {
       const char* error = ::dlerror();
-      why = "cannot load the window module: " + std::string(error ? error : path);
-      return nullptr;
+      lines.push_back("cannot load the window module " +
+                      (error ? std::string(error) : path + ": unknown error"));
+      continue;
     }
     const auto open = reinterpret_cast<WindowModuleEntry>(::dlsym(module, kWindowModuleEntry));
     if (open == nullptr) {
-      why = path + " is not a window module of this loader";
-      return nullptr;
+      lines.push_back(path + " is not a window module of this loader");
+      continue;
     }
-    return open(kWindowModuleInterface, &why);
+    WindowSystem* windows = nullptr;
+    std::string why;
+    switch (open(kBuildIdentity, &windows, &why)) {
+      case WindowModuleAnswer::kOpened:
+        if (windows != nullptr) return windows;
+        lines.push_back(path + " opened no windows");
+        return nullptr;
+      case WindowModuleAnswer::kOtherBuild:
+        lines.push_back(path + " " + why);
+        continue;
+      case WindowModuleAnswer::kNoDisplay:
+      default:
+        lines.push_back(why);
+        return nullptr;
+    }
   }
-  why = "no window module: " + std::string(kWindowModuleFile) +
-        " is not beside the loader, in ../" DOWNLOADER_PRIVATE_LIBDIR
-        " or in " DOWNLOADER_INSTALLED_LIBDIR "/downloader";
+  if (lines.empty()) {
+    lines.push_back("no window module: " + std::string(kWindowModuleFile) +
+                    " is not beside the loader, in ../" DOWNLOADER_PRIVATE_LIBDIR
+                    " or in " DOWNLOADER_INSTALLED_LIBDIR "/downloader");
+  }
   return nullptr;
 }
 

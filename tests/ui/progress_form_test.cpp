@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
+#include <vector>
 
 #include "run/run_state.h"
 #include "serial/globals.h"
@@ -141,6 +143,57 @@ TEST_F(ProgressFormTest, SlotCaptionsAndBarsFollowTheImage) {
   form->Open(true, "");
   EXPECT_EQ(form->ProgName0.Text, "Firmware Slot");
   EXPECT_FALSE(form->ProgName1.Visible);
+}
+
+TEST_F(ProgressFormTest, ThePanelHoldsEveryBarWhole) {
+  // Up to six slots the panel keeps its designed height; seven and eight grow it to the
+  // last bar's bottom edge, and the window with it.
+  const std::array<int, 9> heights = {0, 46, 69, 92, 115, 138, 161, 185, 209};
+  for (int slots = 1; slots <= 8; ++slots) {
+    SetTestImage(3, std::vector<int>(static_cast<std::size_t>(slots), 2));
+    form->Open(true, "");
+    EXPECT_EQ(form->DownloadStatus.Height, heights[static_cast<std::size_t>(slots)]) << slots;
+    const TGauge& last = form->ProgressBar(slots - 1);
+    EXPECT_LE(last.Top + last.Height, form->DownloadStatus.Height) << slots;
+    EXPECT_EQ(form->Height, form->DownloadStatus.Top + form->DownloadStatus.Height + 37);
+  }
+}
+
+TEST_F(ProgressFormTest, KeysMoveTheSelectionAmongMarkedRowsOnly) {
+  UsePorts(10);
+  SetTestImage(3, {10});
+  form->Open(true, "");
+  for (int row : {2, 4, 5, 10}) form->PortStatus.SetCell(6, row, "+");
+  form->PortStatusKey(GridKey::kDown);  // progress mode: nothing
+  EXPECT_FALSE(form->PortStatus.HasSelection());
+
+  windows->answerModal = [&](TProgressForm& f) {
+    const auto selected = [&] { return f.PortStatus.Selection.Top; };
+    f.PortStatusKey(GridKey::kDown);  // the first marked row, on top since Open
+    EXPECT_EQ(selected(), 2);
+    EXPECT_TRUE(f.DownloadButton.Enabled);  // at once, no mouse-down follows a key
+    f.PortStatusKey(GridKey::kDown);        // over the grey row 3
+    EXPECT_EQ(selected(), 4);
+    f.PortStatusKey(GridKey::kPageDown);  // the farthest marked row within six
+    EXPECT_EQ(selected(), 10);
+    EXPECT_EQ(f.PortStatus.TopRow(), 5);  // scrolled into view
+    f.PortStatusKey(GridKey::kDown);      // no marked row below: stays
+    EXPECT_EQ(selected(), 10);
+    f.PortStatusKey(GridKey::kUp);  // over the grey rows 9 .. 6
+    EXPECT_EQ(selected(), 5);
+    f.PortStatusKey(GridKey::kHome);
+    EXPECT_EQ(selected(), 2);
+    EXPECT_EQ(f.PortStatus.TopRow(), 2);
+    f.PortStatusKey(GridKey::kUp);
+    EXPECT_EQ(selected(), 2);
+    f.PortStatusKey(GridKey::kEnd);
+    EXPECT_EQ(selected(), 10);
+    f.PortStatusKey(GridKey::kPageUp);  // 4 .. 9 hold 4 and 5: the farthest
+    EXPECT_EQ(selected(), 4);
+    return kModalDownload;
+  };
+  EXPECT_EQ(form->Open(false, "Choose."), kModalDownload);
+  EXPECT_EQ(form->PortStatus.Selection.Top, 4);
 }
 
 TEST_F(ProgressFormTest, NoPromptsLaysOutWithoutShowingAnything) {

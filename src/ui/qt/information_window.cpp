@@ -62,8 +62,8 @@ InformationWindow::InformationWindow() {
   download_ = new QPushButton("&Download", this);
   download_->setObjectName("OKButton");
   download_->setGeometry(kDownloadButton);
-  // A dialog makes every button auto-default; Enter must reach Cancel.
-  download_->setAutoDefault(false);
+  // Both buttons stay auto-default, as a dialog makes them: Enter presses the one with the
+  // focus, and Cancel, the default, while neither has it.
   setTabOrder(cancel_, download_);
   connect(download_, &QPushButton::clicked, this, &QDialog::accept);
   connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);

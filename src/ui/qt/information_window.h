@@ -18,8 +18,9 @@ class InformationWindow : public QDialog {
  public:
   InformationWindow();
 
-  /// Shows `view` modally: kModalOk for Download; kModalCancel for Cancel, Esc, Enter
-  /// (Cancel is the default button and has the focus) or closing the window.
+  /// Shows `view` modally: kModalOk for Download; kModalCancel for Cancel, Esc or closing
+  /// the window. Enter presses the button with the focus: Cancel (the default button) at
+  /// open, Download once Tab has moved the focus there.
   int ShowModal(const InformationView& view);
 
  private:

@@ -206,34 +206,34 @@ void PortStatusGrid::mousePressEvent(QMouseEvent* event) {
 }
 
 void PortStatusGrid::keyPressEvent(QKeyEvent* event) {
-  if (form_ == nullptr) return QWidget::keyPressEvent(event);
-  const TStringGrid& grid = form_->PortStatus;
-  const int current = grid.HasSelection() ? grid.Selection.Top : grid.TopRow() - 1;
-  const int page = TStringGrid::kVisibleDataRows;
-  int row = 0;
+  if (form_ == nullptr || (event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+    return QWidget::keyPressEvent(event);
+  }
+  GridKey key = GridKey::kUp;
   switch (event->key()) {
     case Qt::Key_Up:
-      row = current - 1;
+      key = GridKey::kUp;
       break;
     case Qt::Key_Down:
-      row = current + 1;
+      key = GridKey::kDown;
       break;
     case Qt::Key_PageUp:
-      row = current - page;
+      key = GridKey::kPageUp;
       break;
     case Qt::Key_PageDown:
-      row = current + page;
+      key = GridKey::kPageDown;
       break;
     case Qt::Key_Home:
-      row = grid.FixedRows;
+      key = GridKey::kHome;
       break;
     case Qt::Key_End:
-      row = grid.RowCount() - 1;
+      key = GridKey::kEnd;
       break;
     default:
+      // Enter goes on to the window, which presses its default button.
       return QWidget::keyPressEvent(event);
   }
-  form_->PortStatusMoveTo(row);
+  form_->PortStatusKey(key);
   window_.ModelChanged();
 }
 
@@ -345,6 +345,9 @@ int ProgressWindow::ShowModal(TProgressForm& form) {
   show();
   raise();
   activateWindow();
+  // The grid takes the keys, so that a row can be chosen without a mouse; it is still no
+  // tab stop.
+  grid_->setFocus(Qt::OtherFocusReason);
   modal_ = true;
   modalResult_ = 0;
   while (modalResult_ == 0 && isVisible()) WaitAndProcessMessages(kModalStep);

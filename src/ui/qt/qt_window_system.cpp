@@ -2,7 +2,10 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
 
 #include "ui/forms.h"
 #include "ui/qt/information_window.h"
@@ -49,10 +52,24 @@ QStringList NameFilters(const std::string& filter) {
   return filters;
 }
 
-int ShowMessage(QMessageBox::Icon icon, const QString& title, const QString& text,
+// A window manager's title bar: its caption font (larger than the windows' own on most
+// desktops), and beside the caption the frame's icon, up to three buttons and margins.
+constexpr int kTitleFontPixels = 16;
+constexpr int kTitleBarExtras = 120;
+
+int ShowMessage(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
                 Qt::TextFormat format) {
-  QMessageBox box(icon, title, text, QMessageBox::Ok);
+  QMessageBox box(icon, title, text, QMessageBox::Ok, parent);
   box.setTextFormat(format);
+  // Qt sizes a message box to its text alone; a short text ("Download successful!") would
+  // leave the caption cut off in the title bar. The box keeps room for it.
+  QFont titleFont = WindowFont();
+  titleFont.setBold(true);
+  titleFont.setPixelSize(kTitleFontPixels);
+  const int captionRoom = QFontMetrics(titleFont).horizontalAdvance(title) + kTitleBarExtras;
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+    grid->addItem(new QSpacerItem(captionRoom, 0), grid->rowCount(), 0, 1, grid->columnCount());
+  }
   return RunModal(box);
 }
 
@@ -68,17 +85,18 @@ class QtWindowSystem final : public WindowSystem {
   ~QtWindowSystem() override { SetBusyCursor(false); }
 
   void ErrorDialog(const std::string& text) override {
-    ShowMessage(QMessageBox::Critical, "Error", ToQt(text), Qt::PlainText);
+    ShowMessage(Owner(), QMessageBox::Critical, "Error", ToQt(text), Qt::PlainText);
   }
   void MessageDialog(const std::string& text) override {
-    ShowMessage(QMessageBox::NoIcon, kApplicationTitle, WithColumns(ToQt(text)), Qt::RichText);
+    ShowMessage(Owner(), QMessageBox::NoIcon, kApplicationTitle, WithColumns(ToQt(text)),
+                Qt::RichText);
   }
   void MessageBox(const std::string& text) override {
-    ShowMessage(QMessageBox::NoIcon, kApplicationTitle, ToQt(text), Qt::PlainText);
+    ShowMessage(Owner(), QMessageBox::NoIcon, kApplicationTitle, ToQt(text), Qt::PlainText);
   }
 
   std::optional<std::string> OpenFileDialog(const OpenFileRequest& request) override {
-    QFileDialog dialog(nullptr, ToQt(request.title), ToQt(request.initialDirectory));
+    QFileDialog dialog(Owner(), ToQt(request.title), ToQt(request.initialDirectory));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::AnyFile);  // a typed name need not exist
     dialog.setNameFilters(NameFilters(request.filter));
@@ -124,6 +142,15 @@ class QtWindowSystem final : public WindowSystem {
   void PumpEvents() override { QCoreApplication::processEvents(); }
 
  private:
+  // The loader window a dialog opens over: the progress window while it is shown (it stays
+  // on top of other windows, and a window manager keeps a dialog above its owner), else
+  // the information window while it is shown, else none.
+  QWidget* Owner() const {
+    if (progress_->isVisible()) return progress_.get();
+    if (information_->isVisible()) return information_.get();
+    return nullptr;
+  }
+
   std::unique_ptr<InformationWindow> information_;
   std::unique_ptr<ProgressWindow> progress_;
   bool busy_ = false;

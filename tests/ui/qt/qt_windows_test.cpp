@@ -171,6 +171,7 @@ TEST_F(QtWindowsTest, DownloadFromTheInformationWindowDrawsTheProgressWindow) {
         // The progress window as drawn at the end: four ports, one slot.
         QWidget& progress = Window("ProgressForm");
         EXPECT_TRUE(progress.isVisible());
+        EXPECT_EQ(box.parentWidget(), &progress);  // so it opens above it
         EXPECT_EQ(progress.windowTitle(), "Download Progress");
         EXPECT_EQ(progress.height(), 218 - 25);  // the outer height less a dialog's frame
         EXPECT_EQ(Child(progress, "PortStatus").geometry().top(), 27);
@@ -248,8 +249,7 @@ TEST_F(QtWindowsTest, SelectionDialogChoosesOnlyMarkedRows) {
         clickPortName(grid, 2);  // the grey row of the type-4 module
         EXPECT_FALSE(ProgressForm->PortStatus.HasSelection());
         EXPECT_FALSE(download.isEnabled());
-        QTest::keyClick(&grid, Qt::Key_Down);  // onto COM1
-        QTest::keyClick(&grid, Qt::Key_Down);  // the grey row refuses
+        clickPortName(grid, 1);
         EXPECT_EQ(ProgressForm->PortStatus.Selection.Top, 1);
         clickPortName(grid, 3);
         EXPECT_EQ(ProgressForm->PortStatus.Selection.Top, 3);
@@ -275,6 +275,65 @@ TEST_F(QtWindowsTest, SelectionDialogChoosesOnlyMarkedRows) {
   const auto dump = emulator.Stop();
   e2e::ExpectHoldsImage(dump.Com(3), image);
   e2e::ExpectNothingStored(dump.Com(1));
+}
+
+TEST_F(QtWindowsTest, KeysChooseAMarkedRowOverAGreyOne) {
+  ModuleEmulator emulator(
+      {"type=3,version=1.1,com=1", "type=4,version=1.0,com=2", "type=3,version=1.0,com=3"});
+  ScopedEnv ports("DOWNLOADER_PORTS", emulator.PortMapDir());
+  testing::UseRunFlags(kNoInfo);
+  const ImageDescription image = StandardImage(3, {3});
+  ModalAnswers answers({
+      [](QWidget& dialog) {
+        // The keys reach the grid at once, with no click first.
+        EXPECT_EQ(dialog.focusWidget(), &Child(dialog, "PortStatus"));
+        Press(dialog, Qt::Key_Down);  // COM1
+        Press(dialog, Qt::Key_Down);  // over the grey COM2 onto COM3
+        EXPECT_EQ(ProgressForm->PortStatus.Selection.Top, 3);
+        EXPECT_TRUE(Child<QPushButton>(dialog, "DownloadButton").isEnabled());
+        Press(dialog, Qt::Key_Return);
+      },
+      CloseMessage,
+  });
+  Request(image);
+  EXPECT_EQ(answers.Answered(), 2u);
+  EXPECT_TRUE(StatusIs(status.Bytes(), ScanOf(kC11, kD10, kC10),
+                       StatusLine("EVT:", "102-Duplicate devices found.", false) +
+                           StatusLine("EVT:", "103-User selected device on COM3.", false) +
+                           Downloading("COM3") + Success()));
+  e2e::ExpectHoldsImage(emulator.Stop().Com(3), image);
+}
+
+TEST_F(QtWindowsTest, EightSlotsFitWholeInThePanelAndTheWindow) {
+  RunFlags = 0;
+  testing::SetTestImage(3, {1, 1, 1, 1, 1, 1, 1, 1});
+  ProgressForm->Open(true, "");
+  QWidget& progress = Window("ProgressForm");
+  QWidget& panel = Child(progress, "DownloadStatus");
+  EXPECT_TRUE(progress.rect().contains(panel.geometry()));
+  for (int slot = 0; slot < 8; ++slot) {
+    const std::string name = "ProgressBar" + std::to_string(slot);
+    QWidget& bar = Child(panel, name.c_str());
+    EXPECT_TRUE(bar.isVisible()) << slot;
+    EXPECT_TRUE(panel.rect().contains(bar.geometry())) << slot;
+  }
+  ProgressForm->Close();
+}
+
+TEST_F(QtWindowsTest, ScanningGoesAwayBeforeNoModuleFoundShows) {
+  TempDir noPorts;  // a complete port map with no entries
+  ScopedEnv ports("DOWNLOADER_PORTS", noPorts.path().string());
+  testing::UseRunFlags(kNoInfo);
+  ModalAnswers answers({[](QWidget& box) {
+    EXPECT_EQ(MessageText(box), "#023\nNo Korvanetics C found.");
+    QWidget& progress = Window("ProgressForm");
+    EXPECT_TRUE(progress.isVisible());
+    EXPECT_EQ(box.parentWidget(), &progress);
+    EXPECT_FALSE(Child(progress, "ScanningText").isVisible());
+    CloseMessage(box);
+  }});
+  Request(StandardImage(3, {2}));
+  EXPECT_EQ(answers.Answered(), 1u);
 }
 
 TEST_F(QtWindowsTest, ErrorDialogShowsTheNumberAboveTheText) {

@@ -1,0 +1,36 @@
+# downloader_build_identity(OUT SOURCES...): the build identity that matches the window
+# module to its loader: the package version and a hash of every header under src/ that
+# SOURCES include, directly or through another such header, other than the module's own
+# (src/ui/qt/). Class layouts and functions shared between the loader and the module are
+# declared in exactly these headers. Found when CMake configures; editing any header it
+# found configures again.
+function(downloader_build_identity out)
+  set(root ${PROJECT_SOURCE_DIR}/src)
+  set(pending ${ARGN})
+  set(seen ${ARGN})
+  set(listing "")
+  while(pending)
+    list(POP_FRONT pending file)
+    file(STRINGS ${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+    foreach(line IN LISTS includes)
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]+)\".*" "\\1" name "${line}")
+      set(header ${root}/${name})
+      if(EXISTS ${header} AND NOT header IN_LIST seen)
+        list(APPEND seen ${header})
+        list(APPEND pending ${header})
+      endif()
+    endforeach()
+  endwhile()
+  list(FILTER seen INCLUDE REGEX "\\.h$")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${seen})
+  list(FILTER seen EXCLUDE REGEX "^${root}/ui/qt/")
+  list(SORT seen)
+  foreach(header IN LISTS seen)
+    file(SHA256 ${header} digest)
+    file(RELATIVE_PATH name ${root} ${header})
+    string(APPEND listing "${name} ${digest}\n")
+  endforeach()
+  string(SHA256 digest "${listing}")
+  string(SUBSTRING ${digest} 0 16 digest)
+  set(${out} "${PROJECT_VERSION}+${digest}" PARENT_SCOPE)
+endfunction()
