@@ -28,8 +28,10 @@ constexpr int kModuleMin = 6;
 constexpr int kModuleMax = 40;
 constexpr int kResultMin = 12;
 // The result column is kept as wide as the success line, so the bar does not shrink when
-// the first port succeeds.
+// the first port succeeds. A longer result narrows the bar for at most this many columns:
+// the longest errors are cut on any usual terminal, and are given whole below the table.
 constexpr int kResultWanted = 24;  // "044-Download successful!"
+constexpr int kResultWantedMost = 48;
 // Where a module's name is cut, its end stays: a variant's "24" or "40" is there.
 constexpr std::string_view kCut = "\u2026";
 
@@ -292,7 +294,7 @@ std::vector<std::string> RenderTable(const Round& round, const TableStyle& style
     resultWanted = std::max(resultWanted, DisplayColumns(ResultText(row)));
   }
   const std::optional<TableColumns> columns =
-      FitTableColumns(style.width, moduleWanted, resultWanted);
+      FitTableColumns(style.width, moduleWanted, std::min(resultWanted, kResultWantedMost));
   if (!columns) return {};
   const int width = style.width - 1;
   const int bar = columns->bar;
