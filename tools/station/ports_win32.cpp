@@ -72,7 +72,11 @@ std::vector<PortMapEntry> ListPortMap(const std::filesystem::path& directory) {
     const std::wstring name = found.cFileName;
     if (name == L"." || name == L"..") continue;
     PortMapEntry entry;
+    // Names on Windows are the same in any letter case: the loader's COM3 opens com3.
     entry.name = Utf8(name);
+    for (char& c : entry.name) {
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
     entry.link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     entry.file = !entry.link && (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
     if (entry.file) entry.head = Head(Verbatim(directory, name));
