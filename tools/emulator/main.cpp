@@ -8,11 +8,6 @@
 // The dump lists each module's connections ("sessions") with the times they were opened,
 // last heard from and closed, in microseconds since the program started.
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -23,6 +18,10 @@
 #include <vector>
 
 #include "module_spec.h"
+#include "platform/file_names.h"
+#include "platform/system.h"
+#include "process.h"
+#include "serial/socket.h"
 #include "server.h"
 
 namespace {
@@ -43,14 +42,17 @@ int Fail(const std::string& message) {
 }
 
 // Written whole to a temporary name first, so a reader never sees half a file.
-bool WriteFileAtomically(const std::string& path, const std::string& text) {
-  const std::string temporary = path + ".tmp" + std::to_string(::getpid());
+bool WriteFileAtomically(const std::filesystem::path& path, const std::string& text) {
+  std::filesystem::path temporary = path;
+  temporary += ".tmp" + std::to_string(emulator::ProcessId());
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out << text;
     if (!out) return false;
   }
-  return std::rename(temporary.c_str(), path.c_str()) == 0;
+  std::error_code error;
+  std::filesystem::rename(temporary, path, error);
+  return !error;
 }
 
 bool WriteDump(const std::string& path,
@@ -58,22 +60,23 @@ bool WriteDump(const std::string& path,
   nlohmann::json dump;
   dump["modules"] = nlohmann::json::array();
   for (const auto& server : servers) dump["modules"].push_back(server->Dump());
-  return WriteFileAtomically(path, dump.dump(1) + "\n");
+  return WriteFileAtomically(downloader::PathOf(path), dump.dump(1) + "\n");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::vector<std::string> args = downloader::ProgramArguments(argc, argv);
   std::vector<emulator::ModuleSpec> specs;
   uint32_t byteTimeUs = 0;
   std::string portMap;
   std::string dumpFile;
   bool untilStdinCloses = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string arg = args[i];
     auto value = [&](std::string& out) {
-      if (i + 1 >= argc) return false;
-      out = argv[++i];
+      if (i + 1 >= args.size()) return false;
+      out = args[++i];
       return true;
     };
     std::string text;
@@ -105,17 +108,12 @@ int main(int argc, char** argv) {
   }
   if (specs.empty()) return Fail("no --module given");
 
-  // Signals are taken by sigwait below, never by a handler; the threads inherit the mask.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGTERM);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGUSR1);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  ::signal(SIGPIPE, SIG_IGN);
-
-  int stopPipe[2];
-  if (::pipe2(stopPipe, O_CLOEXEC) != 0) return Fail("cannot create a pipe");
+  emulator::TakeRequests();
+  // A byte on the one socket makes the other readable: the servers' word to stop.
+  downloader::net::Socket stopSend = downloader::net::kNoSocket;
+  downloader::net::Socket stopWait = downloader::net::kNoSocket;
+  if (!downloader::net::ConnectedPair(stopSend, stopWait))
+    return Fail("cannot create a socket pair");
 
   std::vector<std::unique_ptr<emulator::ModuleServer>> servers;
   const auto epoch = emulator::ModuleServer::Clock::now();
@@ -125,7 +123,7 @@ int main(int argc, char** argv) {
       if (other->Com() == com) return Fail("COM" + std::to_string(com) + " given twice");
     }
     auto server =
-        std::make_unique<emulator::ModuleServer>(specs[i], com, byteTimeUs, stopPipe[0], epoch);
+        std::make_unique<emulator::ModuleServer>(specs[i], com, byteTimeUs, stopWait, epoch);
     std::string error;
     if (!server->Listen(error)) {
       std::fprintf(stderr, "module-emulator: cannot listen on %s\n", error.c_str());
@@ -136,10 +134,11 @@ int main(int argc, char** argv) {
 
   if (!portMap.empty()) {
     std::error_code ignored;
-    std::filesystem::create_directories(portMap, ignored);
+    std::filesystem::create_directories(downloader::PathOf(portMap), ignored);
     for (const auto& server : servers) {
       const std::string url = "rfc2217://127.0.0.1:" + std::to_string(server->Port());
-      if (!WriteFileAtomically(portMap + "/COM" + std::to_string(server->Com()), url + "\n")) {
+      const std::string name = "COM" + std::to_string(server->Com());
+      if (!WriteFileAtomically(downloader::FileInFolder(portMap, name), url + "\n")) {
         std::fprintf(stderr, "module-emulator: cannot write the port map in %s\n", portMap.c_str());
         return 1;
       }
@@ -157,28 +156,14 @@ int main(int argc, char** argv) {
   std::printf("ready\n");
   std::fflush(stdout);
 
-  if (untilStdinCloses) {
-    // A watcher turns end-of-file on standard input into SIGTERM: a test that dies takes
-    // its emulator with it.
-    std::thread([] {
-      char buffer[256];
-      while (::read(STDIN_FILENO, buffer, sizeof buffer) > 0) {
-      }
-      ::kill(::getpid(), SIGTERM);
-    }).detach();
-  }
+  if (untilStdinCloses) emulator::StopAtEndOfInput();
 
-  for (;;) {
-    int signal = 0;
-    if (sigwait(&signals, &signal) != 0) continue;
-    if (signal == SIGUSR1) {
-      if (!dumpFile.empty() && WriteDump(dumpFile, servers)) std::printf("dumped\n");
-      std::fflush(stdout);
-      continue;
-    }
-    break;
+  while (emulator::WaitForRequest() == emulator::Request::kDump) {
+    if (!dumpFile.empty() && WriteDump(dumpFile, servers)) std::printf("dumped\n");
+    std::fflush(stdout);
   }
-  [[maybe_unused]] const ssize_t n = ::write(stopPipe[1], "x", 1);
+  const uint8_t stop = 'x';
+  downloader::net::Send(stopSend, &stop, 1);
   for (auto& t : threads) t.join();
   if (!dumpFile.empty() && !WriteDump(dumpFile, servers)) {
     std::fprintf(stderr, "module-emulator: cannot write %s\n", dumpFile.c_str());
