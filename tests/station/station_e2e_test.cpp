@@ -278,5 +278,50 @@ TEST(StationRun, RefusesBadInputBeforeFlashingAnything) {
   EXPECT_EQ(emulator.Stop().Com(1).connections, 0) << "no loader touched the port";
 }
 
+TEST(StationRun, ARefusedImageEndsTheStationAtOnceWhenADisplayExists) {
+  // With a display the loader would show its refusal in a window and wait for it to close.
+  ModuleEmulator emulator({"type=3,version=1.1,com=1"});
+  TempDir dir;
+  std::string corrupt = testing::ReadFileBytes(WriteImage(dir, StandardImage(3, {1})));
+  corrupt[5000] ^= 0x55;
+  const std::string bad = dir.Write("bad.obj", corrupt);
+  testing::RunOptions options;
+  options.args = {bad, "--timeout", "60"};
+  options.env = emulator.Environment();
+  options.env["QT_QPA_PLATFORM"] = "offscreen";
+  options.env["XDG_RUNTIME_DIR"] = dir.path().string();
+  options.timeout = 20s;
+  const RunResult run = testing::RunProgram(testing::BinaryPath("downloader-station"), options);
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 2) << run.err;
+  EXPECT_TRUE(Contains(
+      run.err, "downloader-station: the loader refuses the image " + bad + ": 012-Checksum Error."))
+      << run.err;
+}
+
+TEST(StationRun, ALoaderThatGivesItsFinalLineAndStaysIsNotWaitedFor) {
+  // A stand-in loader: its /GetInfo answer is final, then it sleeps; its downloads end. It
+  // notes the display variables it was given.
+  TempDir dir;
+  const std::string loader = dir.Write("loader", R"(#!/bin/sh
+echo "${DISPLAY-}|${WAYLAND_DISPLAY-}|${QT_QPA_PLATFORM-}" >> "$0.seen"
+if [ "$1" = /GetInfo ]; then
+  printf '\001INF:051-COMPANY=V PRODUCT=P FIRMWARE=f CHECKSUM=7 COMPILEDATE=x\r\n\004'
+  exec sleep 600
+fi
+printf '\001EVT:044-Download successful!\r\n\004'
+)");
+  std::filesystem::permissions(loader, std::filesystem::perms::owner_all);
+  testing::RunOptions options;
+  options.args = {dir.File("x.obj"), "--ports", "COM1,COM2", "--loader", loader, "--timeout", "60"};
+  options.env = {{"DISPLAY", ":77"}, {"WAYLAND_DISPLAY", "wayland-7"}, {"QT_QPA_PLATFORM", "xcb"}};
+  options.timeout = 20s;
+  const RunResult run = testing::RunProgram(testing::BinaryPath("downloader-station"), options);
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+  EXPECT_EQ(testing::ReadFileBytes(loader + ".seen"), "||\n||\n||\n")
+      << "no loader is given a display";
+}
+
 }  // namespace
 }  // namespace downloader::e2e

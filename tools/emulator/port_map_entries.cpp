@@ -7,6 +7,9 @@
 #include <string_view>
 #include <system_error>
 
+#include "platform/file_names.h"
+#include "platform/system.h"
+
 namespace emulator {
 
 namespace {
@@ -30,7 +33,7 @@ PortMapEntries::PortMapEntries(std::string folder, long ownPid,
                                std::function<bool(long pid)> running)
     : folder_(std::move(folder)), ownPid_(ownPid), running_(std::move(running)) {
   std::error_code ignored;
-  fs::create_directories(folder_, ignored);
+  fs::create_directories(downloader::PathOf(folder_), ignored);
 }
 
 PortMapEntries::~PortMapEntries() {
@@ -39,7 +42,8 @@ PortMapEntries::~PortMapEntries() {
 
 bool PortMapEntries::Write(int com, const std::string& url, std::string& error) {
   const std::string name = "COM" + std::to_string(com);
-  const fs::path path = fs::path(folder_) / name;
+  // A file, never the device that Windows reserves the name COM1..COM9 for.
+  const fs::path path = downloader::FileInFolder(folder_, name);
   std::error_code status;
   const fs::file_type type = fs::symlink_status(path, status).type();
   if (type != fs::file_type::not_found && type != fs::file_type::none) {
@@ -66,13 +70,14 @@ bool PortMapEntries::Write(int com, const std::string& url, std::string& error) 
   }
   const std::string text = url + "\n" + std::string(kOwner) + std::to_string(ownPid_) + "\n";
   // Written whole under another name first, so a reader never sees half an entry.
-  const fs::path temporary = path.string() + ".tmp" + std::to_string(ownPid_);
+  fs::path temporary = path;
+  temporary += ".tmp" + std::to_string(ownPid_);
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out << text;
     out.close();
     if (!out) {
-      error = "cannot write the port map entry " + path.string();
+      error = "cannot write the port map entry " + downloader::NameOf(path);
       return false;
     }
   }
@@ -80,10 +85,11 @@ bool PortMapEntries::Write(int com, const std::string& url, std::string& error) 
   fs::rename(temporary, path, renamed);
   if (renamed) {
     fs::remove(temporary, status);
-    error = "cannot write the port map entry " + path.string() + ": " + renamed.message();
+    error =
+        "cannot write the port map entry " + downloader::NameOf(path) + ": " + renamed.message();
     return false;
   }
-  written_.push_back({path.string(), text});
+  written_.push_back({path, text});
   return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -29,7 +30,7 @@ class PortMapEntries {
 
  private:
   struct Written {
-    std::string path;
+    std::filesystem::path path;
     std::string text;
   };
   std::string folder_;
