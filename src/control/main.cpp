@@ -4,10 +4,12 @@
 #include <vector>
 
 #include "control/driver.h"
+#include "control/stop_signals.h"
 #include "platform/system.h"
 #include "ui/window_module.h"
 
 int main(int argc, char** argv) {
+  downloader::EndOnStopSignals();
   const auto standard = downloader::SecureStandardDescriptors();
   try {
     // The window door, first: ReportError shows its dialogs through it from here on.

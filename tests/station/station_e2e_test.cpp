@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include <thread>
 
 #include "e2e/loader_run.h"
+#include "serial/port_lock.h"
 
 namespace downloader::e2e {
 namespace {
@@ -161,6 +163,11 @@ pid_t LoaderOf(pid_t station, const std::string& port) {
   return -1;
 }
 
+// The lock file a loader holds while it uses COM<com> of `emulator`.
+std::string LockFile(const ModuleEmulator& emulator, int com) {
+  return LockDirectory() + "/LCK..rfc2217-127.0.0.1-" + std::to_string(emulator.Port(com).tcpPort);
+}
+
 // Runs the station on `emulator` and waits until `ports` all report "downloading".
 std::unique_ptr<ChildProcess> StationDownloading(const ModuleEmulator& emulator,
                                                  const std::vector<std::string>& args,
@@ -188,6 +195,7 @@ TEST(StationRun, ALoaderKilledMidDownloadFailsItsPortAlone) {
   ASSERT_GT(loader, 0);
   ASSERT_EQ(::kill(loader, SIGKILL), 0);
   EXPECT_EQ(station->Wait(20s), 1);
+  ::unlink(LockFile(emulator, 2).c_str());  // a killed loader leaves its lock behind
 
   const json round = ReadReport(dir.File("r.json"))["rounds"][0];
   EXPECT_EQ(Finals(round), (std::map<std::string, std::string>{
@@ -214,6 +222,9 @@ TEST(StationRun, ControlCStopsEveryLoaderAndWritesTheReport) {
 
   for (const pid_t loader : loaders) {
     EXPECT_FALSE(std::filesystem::exists("/proc/" + std::to_string(loader))) << "still runs";
+  }
+  for (const int com : {1, 2}) {
+    EXPECT_FALSE(std::filesystem::exists(LockFile(emulator, com))) << "COM" << com;
   }
   const json round = ReadReport(dir.File("r.json"))["rounds"][0];
   EXPECT_TRUE(round["interrupted"]);

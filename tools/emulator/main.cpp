@@ -1,10 +1,12 @@
 // module-emulator: emulated Korvanetics modules served as RFC 2217 ports on 127.0.0.1.
 //
 //   module-emulator --module SPEC [--module SPEC ...] [--pace BAUD] [--port-map DIR]
-//                   [--dump FILE] [--until-stdin-closes]
+//                   [--dump FILE] [--until-stdin-closes | --detach]
 //
-// Prints "COM<n> rfc2217://127.0.0.1:<port> type=<t> version=<v>" per module, then "ready".
-// SIGTERM or SIGINT end it (writing --dump); SIGUSR1 writes --dump and prints "dumped".
+// Prints "COM<n> rfc2217://127.0.0.1:<port> type=<t> version=<v>" per module, then "ready"
+// (with --detach then "pid <n>", and returns while that process serves on).
+// SIGTERM, SIGINT or SIGHUP end it (writing --dump, removing its port map entries);
+// SIGUSR1 writes --dump and prints "dumped".
 // The dump lists each module's connections ("sessions") with the times they were opened,
 // last heard from and closed, in microseconds since the program started.
 
@@ -13,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +23,7 @@
 #include "module_spec.h"
 #include "platform/file_names.h"
 #include "platform/system.h"
+#include "port_map_entries.h"
 #include "process.h"
 #include "serial/socket.h"
 #include "server.h"
@@ -28,7 +32,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: module-emulator --module SPEC [--module SPEC ...] [--pace BAUD]\n"
-    "                       [--port-map DIR] [--dump FILE] [--until-stdin-closes]\n"
+    "                       [--port-map DIR] [--dump FILE] [--until-stdin-closes | --detach]\n"
+    "       module-emulator --help | --version\n"
     "SPEC: comma-separated port=N, type=2..6, version=M.N | reply=BYTE, variant=24|40,\n"
     "      loopback, dsr=on, noecho, badreply, status=CODE@SLOT:PACKET, silent@SLOT:PACKET,\n"
     "      drop@SLOT:PACKET, statusdelay=MS, chatter, com=N\n"
@@ -72,6 +77,7 @@ int main(int argc, char** argv) {
   std::string portMap;
   std::string dumpFile;
   bool untilStdinCloses = false;
+  bool detach = false;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string arg = args[i];
     auto value = [&](std::string& out) {
@@ -100,15 +106,25 @@ int main(int argc, char** argv) {
     } else if (arg == "--help") {
       std::printf("%s", kUsage);
       return 0;
+    } else if (arg == "--version") {
+      std::printf("module-emulator " DOWNLOADER_VERSION "\n");
+      return 0;
     } else if (arg == "--until-stdin-closes") {
       untilStdinCloses = true;
+    } else if (arg == "--detach") {
+      detach = true;
     } else {
       return Fail("unknown argument " + arg);
     }
   }
   if (specs.empty()) return Fail("no --module given");
+  if (detach && untilStdinCloses)
+    return Fail("--detach and --until-stdin-closes exclude each other");
 
   emulator::TakeRequests();
+  if (detach) {
+    if (const auto callersExit = emulator::Detach()) return *callersExit;
+  }
   // A byte on the one socket makes the other readable: the servers' word to stop.
   downloader::net::Socket stopSend = downloader::net::kNoSocket;
   downloader::net::Socket stopWait = downloader::net::kNoSocket;
@@ -132,29 +148,39 @@ int main(int argc, char** argv) {
     servers.push_back(std::move(server));
   }
 
+  std::vector<std::thread> threads;
+  for (auto& server : servers) threads.emplace_back([&s = *server] { s.Run(); });
+  const auto stopServers = [&] {
+    const uint8_t stop = 'x';
+    downloader::net::Send(stopSend, &stop, 1);
+    for (auto& t : threads) t.join();
+  };
+
+  // The entries appear only now that every module listens and is served, and go first
+  // when it ends, so a loader never finds an entry that leads nowhere.
+  std::optional<emulator::PortMapEntries> entries;
   if (!portMap.empty()) {
-    std::error_code ignored;
-    std::filesystem::create_directories(downloader::PathOf(portMap), ignored);
+    entries.emplace(portMap, emulator::ProcessId(), emulator::ProcessRuns);
     for (const auto& server : servers) {
       const std::string url = "rfc2217://127.0.0.1:" + std::to_string(server->Port());
-      const std::string name = "COM" + std::to_string(server->Com());
-      if (!WriteFileAtomically(downloader::FileInFolder(portMap, name), url + "\n")) {
-        std::fprintf(stderr, "module-emulator: cannot write the port map in %s\n", portMap.c_str());
+      std::string error;
+      if (!entries->Write(server->Com(), url, error)) {
+        std::fprintf(stderr, "module-emulator: %s\n", error.c_str());
+        entries.reset();
+        stopServers();
         return 1;
       }
     }
   }
 
-  std::vector<std::thread> threads;
-  for (auto& server : servers) threads.emplace_back([&s = *server] { s.Run(); });
-
+  std::string lines;
   for (const auto& server : servers) {
-    std::printf("COM%d rfc2217://127.0.0.1:%u type=%d version=%s\n", server->Com(),
-                static_cast<unsigned>(server->Port()), server->Spec().type,
-                emulator::VersionText(server->Spec()).c_str());
+    lines += "COM" + std::to_string(server->Com()) +
+             " rfc2217://127.0.0.1:" + std::to_string(server->Port()) +
+             " type=" + std::to_string(server->Spec().type) +
+             " version=" + emulator::VersionText(server->Spec()) + "\n";
   }
-  std::printf("ready\n");
-  std::fflush(stdout);
+  emulator::Announce(lines + "ready\n");
 
   if (untilStdinCloses) emulator::StopAtEndOfInput();
 
@@ -162,9 +188,8 @@ int main(int argc, char** argv) {
     if (!dumpFile.empty() && WriteDump(dumpFile, servers)) std::printf("dumped\n");
     std::fflush(stdout);
   }
-  const uint8_t stop = 'x';
-  downloader::net::Send(stopSend, &stop, 1);
-  for (auto& t : threads) t.join();
+  entries.reset();
+  stopServers();
   if (!dumpFile.empty() && !WriteDump(dumpFile, servers)) {
     std::fprintf(stderr, "module-emulator: cannot write %s\n", dumpFile.c_str());
     return 1;

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
 #include <thread>
 
@@ -54,6 +55,24 @@ void StopAtEndOfInput() {
 
 long ProcessId() {
   return static_cast<long>(::GetCurrentProcessId());
+}
+
+bool ProcessRuns(long pid) {
+  const HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+  if (process == nullptr) return ::GetLastError() == ERROR_ACCESS_DENIED;
+  const bool runs = ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  ::CloseHandle(process);
+  return runs;
+}
+
+std::optional<int> Detach() {
+  std::fprintf(stderr, "module-emulator: --detach is not available on Windows\n");
+  return 2;
+}
+
+void Announce(const std::string& lines) {
+  std::fwrite(lines.data(), 1, lines.size(), stdout);
+  std::fflush(stdout);
 }
 
 }  // namespace emulator
