@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <system_error>
 
 #include "platform/file_names.h"
 #include "run/exceptions.h"
 #include "run/helpers.h"
 #include "run/program_file.h"
 #include "run/report.h"
+#include "run/standard_handles.h"
 #include "serial/globals.h"
 #include "ui/window_system.h"
 
@@ -63,6 +65,23 @@ void ParseSwitch(const std::string& argument) {
   }
 }
 
+// A folder is no file: the 011 line stays as described, and standard error says what the
+// name is, which the quoted name alone does not tell.
+void SayWhenAFolder(const std::string& argument, bool master) {
+  std::vector<std::string> names = {argument};
+  if (!PipeMode && !StartDirectory.empty() && PathOf(argument).is_relative()) {
+    names.insert(names.begin(), NameOf(PathOf(StartDirectory) / PathOf(argument)));
+  }
+  for (const std::string& name : names) {
+    std::error_code error;
+    if (!std::filesystem::is_directory(PathOf(name), error)) continue;
+    const std::string line = "downloader: " + argument + " is a folder, not " +
+                             (master ? "a master program" : "an object file") + "\n";
+    WriteToHandle(StandardError(), line.data(), line.size());
+    return;
+  }
+}
+
 void ParseFileName(const std::string& argument) {
   if (((SwitchTable[kSwitchIndexFile] >> 8) & SwitchBits) != 0) {
     throw EDuplicateFileName(argument);
@@ -86,7 +105,10 @@ void ParseFileName(const std::string& argument) {
     }
   }
   ObjectFileName = FileExists(argument) ? argument : extended;
-  if (!FileExists(ObjectFileName)) throw EFileNotFound("'" + ObjectFileName + "'.");
+  if (!FileExists(ObjectFileName)) {
+    SayWhenAFolder(argument, (FlagTable[SwitchBits & 0x7F] & kPipe) != 0);
+    throw EFileNotFound("'" + ObjectFileName + "'.");
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "control/driver.h"
 
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 #include "control/command_line.h"
@@ -27,6 +28,31 @@ const std::string kCrLf = "\r\n";
 void InitStdHandles(const StandardDescriptors& standard) {
   ReadHandle = standard.input ? StandardInput() : kInvalidHandle;
   WriteHandle = standard.output ? StandardOutput() : kInvalidHandle;
+}
+
+// What people type first. The described parser would take either for a file name.
+bool AnsweredConvention(int argc, const char* const* argv) {
+  if (argc != 2) return false;
+  const std::string_view word = argv[1];
+  std::string text;
+  if (word == "--help" || word == "-h") {
+    for (const char c : HelpText(ProgramFileName())) {
+      if (c != '\r') text += c;
+    }
+    text += '\n';
+  } else if (word == "--version") {
+    text = "downloader " DOWNLOADER_VERSION "\n";
+  } else {
+    return false;
+  }
+  WriteToHandle(StandardOutput(), text.data(), text.size());
+  return true;
+}
+
+// The exit code is 0 as described; a caller that asks for it learns of an error this way.
+int ExitCode() {
+  const bool errorWanted = EnvironmentValue("DOWNLOADER_EXIT_STATUS") == "1";
+  return errorWanted && LastStatusChannel() == kChannelError ? 1 : 0;
 }
 
 // The settings that name a folder or a file are relative to the folder the user started the
@@ -79,6 +105,7 @@ std::string CommandLineErrorText(const Exception& error) {
 }
 
 int RunDownloader(int argc, const char* const* argv, const StandardDescriptors& standard) {
+  if (AnsweredConvention(argc, argv)) return 0;
   PrepareProcess();
   MarkMainThread();
 
@@ -110,7 +137,7 @@ int RunDownloader(int argc, const char* const* argv, const StandardDescriptors& 
     if (!text.empty()) ReportError(text);
   }
   ReapMasterProgram();
-  return 0;
+  return ExitCode();
 }
 
 }  // namespace downloader

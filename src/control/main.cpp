@@ -4,12 +4,14 @@
 #include <vector>
 
 #include "control/driver.h"
+#include "control/stop_signals.h"
 #include "platform/system.h"
 #include "ui/window_module.h"
 
 namespace downloader {
 
 int LoaderMain(int argc, const char* const* argv) {
+  EndOnStopSignals();
   const auto standard = SecureStandardDescriptors();
   try {
     // The window door, first: ReportError shows its dialogs through it from here on.

@@ -4,10 +4,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <string>
+#include <system_error>
+
 #include "control/pipe.h"
 #include "run/exceptions.h"
 #include "run/report.h"
 #include "run/run_state.h"
+#include "run/standard_handles.h"
 #include "serial/globals.h"
 
 extern char** environ;
@@ -20,6 +25,21 @@ pid_t masterPid = -1;
 
 void CloseQuietly(int fd) {
   if (fd >= 0) ::close(fd);
+}
+
+// Beside the described 007, standard error says why the system would not start the master.
+void SayWhyNotStarted(const std::string& master, int err) {
+  std::string line = "downloader: cannot start the master program " + master + ": " +
+                     std::generic_category().message(err);
+  if (err == EACCES) {
+    line += " (it needs the execute bit: chmod +x " + master + ")";
+  } else if (err == ENOENT) {
+    line += " (the interpreter its #! line names is not there)";
+  } else if (err == ENOEXEC) {
+    line += " (no program of this system, and no #! line)";
+  }
+  line += "\n";
+  WriteToHandle(StandardError(), line.data(), line.size());
 }
 
 }  // namespace
@@ -40,14 +60,18 @@ void StartMasterProgram() {
   posix_spawn_file_actions_adddup2(&actions, status[0], STDIN_FILENO);
   posix_spawn_file_actions_adddup2(&actions, commands[1], STDOUT_FILENO);
 
-  // The loader ignores SIGPIPE; the master starts with the default disposition.
+  // The loader ignores SIGPIPE and blocks its stop signals (a thread of its own takes
+  // them); the master starts with the default disposition and no signal blocked.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   sigset_t defaults;
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGPIPE);
   posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
   char* const argv[] = {const_cast<char*>(ObjectFileName.c_str()), nullptr};
   pid_t pid = -1;
@@ -61,6 +85,7 @@ void StartMasterProgram() {
   if (failed != 0) {
     ::close(commands[0]);
     ::close(status[1]);
+    SayWhyNotStarted(ObjectFileName, failed);
     throw EPipeCreation("007-Cannot create child process.");
   }
 

@@ -1,12 +1,15 @@
 #include "identify/scan.h"
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 
 #include "run/helpers.h"
 #include "run/report.h"
 #include "serial/globals.h"
+#include "serial/hints.h"
 #include "serial/pool.h"
+#include "serial/port_map.h"
 #include "ui/forms.h"
 #include "ui/message_loop.h"
 #include "ui/window_system.h"
@@ -29,6 +32,34 @@ std::string OpenFailureText(uint32_t error) {
 
 // Only ScanPorts' wait processes messages while threads run; a posted report wakes it.
 constexpr std::chrono::milliseconds kWaitStep{50};
+
+// A scan without /COM# probes PortList alone: a module on a port the map names beyond it
+// would never be found, and the user would not learn why. Said once a run.
+void HintAtUnscannedPorts() {
+  static bool said = false;
+  if (said || SelectedPort != "AUTO") return;
+  std::vector<std::string> others;
+  for (const int number : MappedComNumbers(SystemPortMapEnvironment())) {
+    const std::string name = "COM" + std::to_string(number);
+    if (std::find(PortList.begin(), PortList.end(), name) == PortList.end()) {
+      others.push_back(name);
+    }
+  }
+  if (others.empty()) return;
+  said = true;
+  std::string covered;
+  if (PortList == std::vector<std::string>{"COM1", "COM2", "COM3", "COM4"}) {
+    covered = "COM1 to COM4";
+  } else {
+    for (const std::string& name : PortList) covered += (covered.empty() ? "" : ", ") + name;
+  }
+  std::string named;
+  for (std::size_t i = 0; i < others.size(); ++i) {
+    named += (i == 0 ? "" : i + 1 == others.size() ? " and " : ", ") + others[i];
+  }
+  WriteHint("downloader: the scan covers " + covered + "; the port map also names " + named +
+            ": name the port with /" + others[0] + " to scan it");
+}
 
 }  // namespace
 
@@ -116,6 +147,7 @@ void TIdentificationThread::ReportResult() {
 }
 
 void ScanPorts(DeviceType targetType) {
+  HintAtUnscannedPorts();
   TProgressForm& form = *ProgressForm;
   form.ScanningText.Visible = true;
   form.Repaint();

@@ -12,6 +12,7 @@ Handle WriteHandle = kInvalidHandle;
 
 namespace {
 
+int lastChannel = -1;  // main thread only
 ErrorDialogHook errorDialog = nullptr;
 
 }  // namespace
@@ -55,7 +56,12 @@ void ReportLine(int channel, std::string_view text) {
     PostToMainThread([channel, owned = std::string(text)] { ReportLine(channel, owned); });
     return;
   }
+  lastChannel = channel;
   PipeWriteText(FormatStatusLine(channel, text));
+}
+
+int LastStatusChannel() {
+  return lastChannel;
 }
 
 void ReportError(std::string_view text) {

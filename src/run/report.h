@@ -38,6 +38,9 @@ bool PipeWriteText(std::string_view text);
 /// Writes one status line. Main thread; a call from another thread is posted to it.
 void ReportLine(int channel, std::string_view text);
 
+/// The channel of the last status line written (kChannelError ...); -1 before the first.
+int LastStatusChannel();
+
 /// Writes an "ERR:" line, then shows the error dialog unless /NoPrompts is among the
 /// switches seen so far and there is an output handle. Returns when the dialog is closed.
 /// Main thread; a call from another thread is posted to it and never shows a dialog there.

@@ -3,6 +3,9 @@
 #include <array>
 #include <cstdlib>
 
+#include "serial/port_lock.h"
+#include "serial/serial_device_local.h"
+
 namespace downloader {
 
 std::mutex PoolLock;
@@ -46,6 +49,11 @@ void ResetSerialPool() {
     port.Close();
     port.Reserved = false;
   }
+}
+
+void ReleaseEveryPortForExit() {
+  EndEveryLocalLine();
+  RemoveEveryLockFile();
 }
 
 }  // namespace downloader

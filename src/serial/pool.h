@@ -26,4 +26,10 @@ int AcquirePort(const std::string& name, uint32_t& error);
 /// Closes every pool port and clears the reservations (start-up and tests).
 void ResetSerialPool();
 
+/// For a process about to end at once (a stop signal), whatever its threads are doing:
+/// ends BREAK and the exclusive mode of every open local port and removes every lock file
+/// the process holds; no lock is taken afterwards. The ports themselves close as the
+/// process ends. Any thread.
+void ReleaseEveryPortForExit();
+
 }  // namespace downloader

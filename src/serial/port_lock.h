@@ -50,6 +50,11 @@ class PortLock {
   std::intptr_t held_ = -1;  ///< POSIX: the lock file's descriptor; Windows: a named mutex
 };
 
+/// Removes every lock file this process holds, for a process about to end at once (a stop
+/// signal); from then on no lock is taken and no file removed. Any thread, while others may
+/// still hold or take locks. Windows: nothing to do, the system drops a process's mutexes.
+void RemoveEveryLockFile();
+
 /// The name of the program of a running process (/proc/PID/comm), or empty.
 std::string ProcessName(pid_t pid, const std::string& procRoot = "/proc");
 

@@ -11,6 +11,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <mutex>
+#include <string>
+#include <vector>
 
 namespace downloader {
 
@@ -58,6 +61,20 @@ pid_t ReadLockPid(int fd) {
   return static_cast<pid_t>(pid);
 }
 
+// The lock files held, for RemoveEveryLockFile. The mutex is held while a file is made
+// and written, so that file is either listed or not there. Never destroyed: a port still
+// open while the process ends releases its lock after the statics of other files are gone.
+struct HeldLocks {
+  std::mutex mutex;
+  std::vector<std::string> paths;
+  bool ending = false;
+};
+
+HeldLocks& Held() {
+  static HeldLocks* held = new HeldLocks;
+  return *held;
+}
+
 bool ProcessRuns(pid_t pid) {
   if (pid <= 0) return false;
   // EPERM: it runs under another user.
@@ -77,10 +94,23 @@ std::string ProcessName(pid_t pid, const std::string& procRoot) {
   return name;
 }
 
+void RemoveEveryLockFile() {
+  HeldLocks& held = Held();
+  std::lock_guard lock(held.mutex);
+  held.ending = true;
+  for (const std::string& path : held.paths) ::unlink(path.c_str());
+  held.paths.clear();
+}
+
 void PortLock::Release() {
   if (held_ < 0) return;
-  // Unlink while the flock is still held, so nobody can lock the old file after us.
-  ::unlink(path_.c_str());
+  {
+    HeldLocks& held = Held();
+    std::lock_guard lock(held.mutex);
+    // Unlink while the flock is still held, so nobody can lock the old file after us.
+    if (!held.ending) ::unlink(path_.c_str());
+    std::erase(held.paths, path_);
+  }
   ::close(static_cast<int>(held_));
   held_ = -1;
   path_.clear();
@@ -91,6 +121,12 @@ std::optional<PortLock> PortLock::Acquire(const std::string& target, Refusal& re
   refusal = {};
   const std::string path = (directory.empty() ? LockDirectory() : directory) + "/LCK.." + target;
   refusal.path = path;
+  HeldLocks& registry = Held();
+  std::lock_guard registered(registry.mutex);
+  if (registry.ending) {
+    refusal.error = EINTR;
+    return std::nullopt;
+  }
   // A few rounds at most: a round is repeated only when the file was replaced or removed
   // between our open and our flock.
   for (int round = 0; round < 8; ++round) {
@@ -141,6 +177,7 @@ std::optional<PortLock> PortLock::Acquire(const std::string& target, Refusal& re
       ::close(fd);
       return std::nullopt;
     }
+    registry.paths.push_back(path);
     PortLock lock;
     lock.path_ = path;
     lock.held_ = fd;

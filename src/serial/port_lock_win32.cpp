@@ -41,6 +41,10 @@ std::string ProcessName(pid_t pid, const std::string& /*procRoot*/) {
   return full.substr(full.find_last_of("\\/") + 1);
 }
 
+void RemoveEveryLockFile() {
+  // A named mutex goes with its process, however the process ends.
+}
+
 void PortLock::Release() {
   if (held_ == -1) return;
   ::CloseHandle(reinterpret_cast<HANDLE>(held_));

@@ -66,6 +66,10 @@ PortTarget FromEntry(const fs::path& entry) {
     target.kind = PortTarget::Kind::kLocal;
     // A dangling link keeps its own name, so the open fails as a missing port.
     target.device = RealPathOr(NameOf(entry));
+    std::error_code error;
+    target.named = NameOf(fs::read_symlink(entry, error));
+    target.link = true;
+    target.entry = NameOf(entry);
     return target;
   }
   if (type != fs::file_type::regular) return target;
@@ -77,7 +81,9 @@ PortTarget FromEntry(const fs::path& entry) {
               "; make it readable: chmod a+r " + name);
     return target;
   }
-  return EntryTarget(ReadHead(entry));
+  target = EntryTarget(ReadHead(entry));
+  target.entry = NameOf(entry);
+  return target;
 }
 
 }  // namespace
@@ -93,6 +99,7 @@ PortTarget EntryTarget(std::string_view head) {
     target.kind = PortTarget::Kind::kHidden;
     return target;
   }
+  target.named = line;
   if (line.starts_with("rfc2217://")) {
     if (ParseRfc2217Url(std::string(line), target.host, target.port)) {
       target.kind = PortTarget::Kind::kNetwork;
@@ -173,7 +180,19 @@ PortTarget ResolvePort(const std::string& comName, const PortMapEnvironment& env
     if (type != fs::file_type::not_found && type != fs::file_type::none) return FromEntry(entry);
   }
   // A map named by $DOWNLOADER_PORTS is complete: nothing outside it is ever touched.
-  if (env.downloaderPorts) return {};
+  if (env.downloaderPorts) {
+    PortTarget target;
+    const std::string& dir = *env.downloaderPorts;
+    if (dir.empty()) {
+      target.mapProblem = "DOWNLOADER_PORTS is set but names no port map folder";
+    } else if (!IsDirectory(dir)) {
+      std::error_code error;
+      const bool exists = fs::exists(PathOf(dir), error);
+      target.mapProblem = "the port map " + dir + " named by DOWNLOADER_PORTS " +
+                          (exists ? "is a file, not a folder" : "does not exist");
+    }
+    return target;
+  }
   if (env.namedSystemPorts) {
     // The system names its ports itself; its device namespace reaches COM10 and above too.
     PortTarget target;
@@ -188,6 +207,42 @@ PortTarget ResolvePort(const std::string& comName, const PortMapEnvironment& env
   target.kind = PortTarget::Kind::kLocal;
   target.device = ports[static_cast<std::size_t>(number) - 1];
   return target;
+}
+
+std::string PortReason(const std::string& comName, const PortTarget& target,
+                       const std::string& openReason) {
+  const std::string head = "downloader: cannot reach " + comName + ": ";
+  if (!target.mapProblem.empty()) return head + target.mapProblem;
+  if (target.entry.empty() || target.kind == PortTarget::Kind::kHidden) return {};
+  std::string line = head + "its port map entry " + target.entry +
+                     (target.link ? " links to " : " names ") + target.named + ", ";
+  if (target.kind == PortTarget::Kind::kNone) {
+    return line + "which is neither a device nor rfc2217://HOST:PORT";
+  }
+  return openReason.empty() ? std::string() : line + openReason;
+}
+
+std::vector<int> MappedComNumbers(const PortMapEnvironment& env) {
+  std::vector<int> numbers;
+  const auto dir = PortMapDirectory(env);
+  if (!dir || dir->empty()) return numbers;
+  std::error_code error;
+  for (const auto& item : fs::directory_iterator(PathOf(*dir), error)) {
+    const int number = ComNumber(NameOf(item.path().filename()));
+    if (number == 0) continue;
+    const fs::file_type type = EntryType(item.path());
+    // Read quietly: an entry that cannot be read is reported when its port is opened.
+    if (type == fs::file_type::regular &&
+        EntryTarget(ReadHead(item.path())).kind == PortTarget::Kind::kHidden) {
+      std::ifstream readable(item.path());
+      if (readable) continue;
+    }
+    if (type == fs::file_type::regular || type == fs::file_type::symlink) {
+      numbers.push_back(number);
+    }
+  }
+  std::sort(numbers.begin(), numbers.end());
+  return numbers;
 }
 
 }  // namespace downloader

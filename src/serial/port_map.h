@@ -21,6 +21,13 @@ struct PortTarget {
   std::string device;
   std::string host;
   uint16_t port = 0;
+
+  // What the reason line of a port that cannot be used names (PortReason).
+  std::string entry;  ///< the map entry that gave the target; empty when none did
+  std::string named;  ///< what the entry names: its link's target or its first line
+  bool link = false;  ///< the entry is a symbolic link
+  /// Why a map named by $DOWNLOADER_PORTS cannot be read ("does not exist"); else empty.
+  std::string mapProblem;
 };
 
 /// The environment variable that names the port map folder.
@@ -63,6 +70,18 @@ PortTarget ResolvePort(const std::string& comName, const PortMapEnvironment& env
 /// first line without leading blanks and trailing blanks and CR is a device path or
 /// rfc2217://HOST:PORT (kNone when that is malformed); an empty line or "none" hides the port.
 PortTarget EntryTarget(std::string_view head);
+
+/// The standard-error line for `comName` when its map entry cannot be used, else empty:
+/// the map folder named by $DOWNLOADER_PORTS is missing or a file, the entry names neither
+/// a device nor rfc2217://HOST:PORT, or the open found `openReason` ("which does not
+/// exist", "which refuses the connection"). Nothing for a name without an entry or one
+/// hidden on purpose.
+std::string PortReason(const std::string& comName, const PortTarget& target,
+                       const std::string& openReason);
+
+/// The COM numbers that the port map's entries name and do not hide, in order; none
+/// without a map. For the hint that a scan covers only some of them.
+std::vector<int> MappedComNumbers(const PortMapEnvironment& env);
 
 /// Parses "rfc2217://HOST:PORT" (HOST may be [v6-address]); false when it is not that.
 bool ParseRfc2217Url(const std::string& text, std::string& host, uint16_t& port);

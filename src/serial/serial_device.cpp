@@ -1,7 +1,9 @@
 #include "serial/serial_device.h"
 
 #include <mutex>
+#include <set>
 
+#include "serial/hints.h"
 #include "serial/port_map.h"
 #include "serial/serial_device_local.h"
 #include "serial/serial_device_rfc2217.h"
@@ -14,8 +16,19 @@ namespace {
 std::mutex openerMutex;
 SerialDeviceOpener installedOpener;
 
-DeviceOpenResult OpenThroughPortMap(const std::string& comName) {
-  const PortTarget target = ResolvePort(comName, SystemPortMapEnvironment());
+// A scan probes a port once and a download opens it again; pipe mode scans once per
+// command line. The reason is said the first time only.
+void WriteReasonOnce(const std::string& comName, const std::string& line) {
+  static std::mutex mutex;
+  static std::set<std::string> said;
+  {
+    std::lock_guard lock(mutex);
+    if (!said.insert(comName).second) return;
+  }
+  WriteHint(line);
+}
+
+DeviceOpenResult OpenTarget(const PortTarget& target, const std::string& comName) {
   switch (target.kind) {
     case PortTarget::Kind::kLocal:
       return OpenLocalDevice(target.device, comName);
@@ -28,6 +41,16 @@ DeviceOpenResult OpenThroughPortMap(const std::string& comName) {
   DeviceOpenResult missing;
   missing.error = kErrorNotFound;
   return missing;
+}
+
+DeviceOpenResult OpenThroughPortMap(const std::string& comName) {
+  const PortTarget target = ResolvePort(comName, SystemPortMapEnvironment());
+  DeviceOpenResult result = OpenTarget(target, comName);
+  if (!result.device && result.error == kErrorNotFound) {
+    const std::string line = PortReason(comName, target, result.reason);
+    if (!line.empty()) WriteReasonOnce(comName, line);
+  }
+  return result;
 }
 
 }  // namespace

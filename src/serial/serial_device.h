@@ -55,9 +55,15 @@ class SerialDevice {
 struct DeviceOpenResult {
   std::unique_ptr<SerialDevice> device;
   uint32_t error = 0;
+  /// Why a port that does not exist or cannot be reached failed, as the end of a sentence
+  /// about it ("which does not exist", "whose host is not found"); empty when not known or
+  /// when a hint line has said it already.
+  std::string reason;
 };
 
-/// Opens the port called `comName` ("COM1".."COM99") through the port map.
+/// Opens the port called `comName` ("COM1".."COM99") through the port map. When its map
+/// entry cannot be used, one line on standard error (WriteHint) says why, once per port in
+/// the life of the process, however often the port is tried.
 DeviceOpenResult OpenSerialDevice(const std::string& comName);
 
 /// Replaces how ports are opened (tests install scripted fakes); nullptr restores the

@@ -15,6 +15,9 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <mutex>
+#include <system_error>
+#include <vector>
 
 #include "serial/hints.h"
 #include "serial/open_errors.h"
@@ -31,6 +34,18 @@ constexpr int kMaxDrained = 256 * 1024;
 constexpr auto kMaxDrainTime = std::chrono::milliseconds(500);
 
 std::atomic<LocalIoctl> installedIoctl{nullptr};
+
+// The descriptors of the open devices, for EndEveryLocalLine; never destroyed, like the
+// lock registry.
+struct OpenLines {
+  std::mutex mutex;
+  std::vector<int> fds;
+};
+
+OpenLines& Lines() {
+  static OpenLines* lines = new OpenLines;
+  return *lines;
+}
 
 int Ioctl(int fd, unsigned long request, void* argument = nullptr) {
   const LocalIoctl call = installedIoctl.load();
@@ -135,9 +150,16 @@ namespace {
 class LocalDevice final : public SerialDevice {
  public:
   LocalDevice(sp_port* port, int fd, PortLock lock)
-      : port_(port), fd_(fd), lock_(std::move(lock)), transfers_(fd) {}
+      : port_(port), fd_(fd), lock_(std::move(lock)), transfers_(fd) {
+    std::lock_guard registry(Lines().mutex);
+    Lines().fds.push_back(fd_);
+  }
 
   ~LocalDevice() override {
+    {
+      std::lock_guard registry(Lines().mutex);
+      std::erase(Lines().fds, fd_);
+    }
     transfers_.RestoreLatency();
     // TIOCEXCL stays on the tty after close; the next user must not find it set.
     Ioctl(fd_, TIOCNXCL);
@@ -204,10 +226,22 @@ class LocalDevice final : public SerialDevice {
   TtyTransfers transfers_;
 };
 
+// Why a device that does not exist or cannot be reached failed, for the port's reason line.
+std::string NotFoundReason(int err, const std::string& device) {
+  if (err == ENOENT || err == ENOTDIR) {
+    // A relative name would be looked for in the loader's own folder: no device is named so.
+    return device.starts_with("/") ? "which does not exist"
+                                   : "which is neither a device nor rfc2217://HOST:PORT";
+  }
+  if (err == ENODEV) return "which is not a serial port";
+  return "which cannot be opened: " + std::generic_category().message(err);
+}
+
 DeviceOpenResult Failure(int err, const std::string& device, const std::string& comName,
                          pid_t holder = 0) {
   DeviceOpenResult result;
   result.error = OpenErrorCode(err);
+  if (result.error == kErrorNotFound) result.reason = NotFoundReason(err, device);
   if (err == EACCES || err == EPERM) {
     WriteHint(PermissionHint(device, comName));
   } else if (err == EBUSY || err == EWOULDBLOCK) {
@@ -217,6 +251,15 @@ DeviceOpenResult Failure(int err, const std::string& device, const std::string& 
 }
 
 }  // namespace
+
+void EndEveryLocalLine() {
+  // The mutex stays held: no device is closed (and its descriptor reused) meanwhile.
+  std::lock_guard registry(Lines().mutex);
+  for (const int fd : Lines().fds) {
+    Ioctl(fd, TIOCCBRK);
+    Ioctl(fd, TIOCNXCL);
+  }
+}
 
 DeviceOpenResult OpenLocalDevice(const std::string& device, const std::string& comName) {
   // libserialport knows only names under /dev/ that are in /sys/class/tty.

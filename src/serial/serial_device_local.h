@@ -13,4 +13,9 @@ namespace downloader {
 /// also write a hint line. `comName` only labels hint lines.
 DeviceOpenResult OpenLocalDevice(const std::string& device, const std::string& comName);
 
+/// Ends BREAK and the exclusive mode on every open local device, for a process about to
+/// end at once (its descriptors then close, which drops DTR and RTS). Any thread, while the
+/// devices' own threads may still use them. Windows: nothing, the system closes the ports.
+void EndEveryLocalLine();
+
 }  // namespace downloader

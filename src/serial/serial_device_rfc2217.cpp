@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <system_error>
 #include <vector>
 
 #include "serial/hints.h"
@@ -285,6 +286,23 @@ class Rfc2217Device final : public SerialDevice, private Parser::Handler {
   std::size_t discardedBytes_ = 0;
 };
 
+// Why the connection failed, for the port's reason line.
+std::string ConnectFailureReason(int err) {
+  switch (err) {
+    case ENOENT:
+      return "whose host is not found";
+    case ECONNREFUSED:
+      return "which refuses the connection: nothing listens there";
+    case ETIMEDOUT:
+      return "which does not answer";
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+      return "whose host cannot be reached";
+    default:
+      return "which cannot be reached: " + std::generic_category().message(err);
+  }
+}
+
 }  // namespace
 
 DeviceOpenResult OpenRfc2217Device(const std::string& host, uint16_t port,
@@ -307,6 +325,7 @@ DeviceOpenResult OpenRfc2217Device(const std::string& host, uint16_t port,
   const net::Socket socket = net::Connect(host, port, Deadline(timing.connectMs), err);
   if (socket == net::kNoSocket) {
     result.error = OpenErrorCode(err);
+    result.reason = ConnectFailureReason(err);
     return result;
   }
   auto device = std::make_unique<Rfc2217Device>(socket, std::move(*lock), timing);

@@ -37,6 +37,32 @@ long Receive(Socket socket, uint8_t* buffer, std::size_t count);
 /// it), 0 timed out, -1 the wait failed. A deadline already past only looks.
 int Wait(Socket socket, bool forWrite, Deadline deadline);
 
+// The server's side, for the module emulator: it serves on this machine alone.
+
+/// Listens on 127.0.0.1:`port` (0: a free port the system picks), not inherited by
+/// programs started later; `bound` is the port listened on. kNoSocket on failure, with
+/// `error` the system's text.
+Socket ListenLoopback(uint16_t port, uint16_t& bound, std::string& error);
+/// Takes one connection waiting on `listener`, non-blocking and with TCP_NODELAY;
+/// kNoSocket when none waits.
+Socket Accept(Socket listener);
+/// Two sockets connected to each other (POSIX: a socket pair; Windows: a loopback
+/// connection), non-blocking: a byte sent on one makes the other readable, so a wait on
+/// sockets can also wait for a word from another thread.
+bool ConnectedPair(Socket& first, Socket& second);
+
+/// One socket of a WaitAny: what is waited for, and whether it came.
+struct Waited {
+  Socket socket = kNoSocket;
+  bool forWrite = false;  ///< also writable (readable is always waited for)
+  bool readable = false;  ///< set by WaitAny; an error or the end of the connection counts
+  bool writable = false;  ///< set by WaitAny
+};
+/// Waits until `deadline` for any of `count` sockets: the number ready, 0 timed out, -1 the
+/// wait failed. POSIX waits to the nanosecond (the emulator paces bytes at a millisecond
+/// each); Windows to the millisecond, rounded up.
+int WaitAny(Waited* sockets, std::size_t count, Deadline deadline);
+
 /// Runs `work` on a thread of its own and waits for it until `deadline`: whether it
 /// finished in time. Work given up on runs on to its end unseen, so it must own (share)
 /// everything it touches. For calls that take no timeout of their own (a name lookup).

@@ -1,3 +1,4 @@
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -6,9 +7,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <memory>
+#include <vector>
 
 #include "serial/socket.h"
 
@@ -117,6 +121,69 @@ int Wait(Socket socket, bool forWrite, Deadline deadline) {
     ready = ::poll(&p, 1, MsLeft(deadline));
   } while (ready < 0 && errno == EINTR);
   return ready > 0 ? 1 : ready;
+}
+
+Socket ListenLoopback(uint16_t port, uint16_t& bound, std::string& error) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return kNoSocket;
+  }
+  // A port left in TIME_WAIT by the last run may be listened on again at once.
+  const int one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(fd, 8) != 0) {
+    error = std::strerror(errno);
+    ::close(fd);
+    return kNoSocket;
+  }
+  socklen_t length = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  bound = ntohs(address.sin_port);
+  return fd;
+}
+
+Socket Accept(Socket listener) {
+  const int fd = ::accept4(Fd(listener), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  if (fd < 0) return kNoSocket;
+  const int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  return fd;
+}
+
+bool ConnectedPair(Socket& first, Socket& second) {
+  int fds[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds) != 0) return false;
+  first = fds[0];
+  second = fds[1];
+  return true;
+}
+
+int WaitAny(Waited* sockets, std::size_t count, Deadline deadline) {
+  std::vector<pollfd> fds(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    fds[i] = {Fd(sockets[i].socket),
+              static_cast<short>(POLLIN | (sockets[i].forWrite ? POLLOUT : 0)), 0};
+  }
+  const auto left = std::max<std::chrono::steady_clock::duration>(
+      deadline - std::chrono::steady_clock::now(), std::chrono::steady_clock::duration::zero());
+  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                      std::min<std::chrono::steady_clock::duration>(left, std::chrono::seconds(60)))
+                      .count();
+  const timespec timeout{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+  const int ready = ::ppoll(fds.data(), fds.size(), &timeout, nullptr);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (ready < 0) fds[i].revents = 0;
+    sockets[i].readable = (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+    sockets[i].writable = (fds[i].revents & POLLOUT) != 0;
+  }
+  if (ready < 0) return errno == EINTR ? 0 : -1;
+  return ready;
 }
 
 }  // namespace downloader::net

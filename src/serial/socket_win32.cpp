@@ -1,4 +1,4 @@
-// Winsock 2 beneath the RFC 2217 client.
+// Winsock 2 beneath the RFC 2217 client and the module emulator.
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "platform/wide_text.h"
 #include "serial/socket.h"
@@ -166,6 +167,124 @@ int Wait(Socket socket, bool forWrite, Deadline deadline) {
   p.events = forWrite ? POLLWRNORM : POLLRDNORM;
   const int ready = ::WSAPoll(&p, 1, MsLeft(deadline));
   return ready > 0 ? 1 : (ready == 0 ? 0 : -1);
+}
+
+namespace {
+
+// The system's text for a Winsock error, without its line end.
+std::string WinsockErrorText(int error) {
+  wchar_t* text = nullptr;
+  const DWORD n = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring message(text != nullptr ? text : L"", n);
+  if (text != nullptr) ::LocalFree(text);
+  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
+                              message.back() == L' ' || message.back() == L'.')) {
+    message.pop_back();
+  }
+  return message.empty() ? "Winsock error " + std::to_string(error) : Utf8FromWide(message);
+}
+
+SOCKET NewSocket() {
+  // Not inherited: a program started later must not hold the port.
+  const SOCKET s =
+      ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+  if (s != INVALID_SOCKET) {
+    u_long nonBlocking = 1;
+    ::ioctlsocket(s, FIONBIO, &nonBlocking);
+  }
+  return s;
+}
+
+}  // namespace
+
+Socket ListenLoopback(uint16_t port, uint16_t& bound, std::string& error) {
+  if (!StartWinsock()) {
+    error = "Winsock does not start";
+    return kNoSocket;
+  }
+  const SOCKET s = NewSocket();
+  if (s == INVALID_SOCKET) {
+    error = WinsockErrorText(::WSAGetLastError());
+    return kNoSocket;
+  }
+  // No other program may listen on the same port beside this one.
+  const BOOL one = TRUE;
+  ::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one), sizeof one);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(s, 8) != 0) {
+    error = WinsockErrorText(::WSAGetLastError());
+    ::closesocket(s);
+    return kNoSocket;
+  }
+  int length = sizeof address;
+  ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+  bound = ntohs(address.sin_port);
+  return static_cast<Socket>(s);
+}
+
+Socket Accept(Socket listener) {
+  const SOCKET s = ::accept(Native(listener), nullptr, nullptr);
+  if (s == INVALID_SOCKET) return kNoSocket;
+  // An accepted socket takes the listener's settings, but not being inherited is asked again.
+  ::SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+  u_long nonBlocking = 1;
+  ::ioctlsocket(s, FIONBIO, &nonBlocking);
+  const BOOL one = TRUE;
+  ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
+  return static_cast<Socket>(s);
+}
+
+bool ConnectedPair(Socket& first, Socket& second) {
+  uint16_t port = 0;
+  std::string error;
+  const Socket listener = ListenLoopback(0, port, error);
+  if (listener == kNoSocket) return false;
+  const SOCKET client = NewSocket();
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  bool ok = client != INVALID_SOCKET;
+  if (ok && ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ok = ::WSAGetLastError() == WSAEWOULDBLOCK &&
+         FinishConnect(client, std::chrono::steady_clock::now() + std::chrono::seconds(5)) == 0;
+  }
+  Socket server = kNoSocket;
+  if (ok) {
+    // The connection is made; the listener has it waiting.
+    Wait(listener, false, std::chrono::steady_clock::now() + std::chrono::seconds(5));
+    server = Accept(listener);
+    ok = server != kNoSocket;
+  }
+  Close(listener);
+  if (!ok) {
+    if (client != INVALID_SOCKET) ::closesocket(client);
+    return false;
+  }
+  first = static_cast<Socket>(client);
+  second = server;
+  return true;
+}
+
+int WaitAny(Waited* sockets, std::size_t count, Deadline deadline) {
+  std::vector<WSAPOLLFD> fds(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    fds[i].fd = Native(sockets[i].socket);
+    fds[i].events = static_cast<SHORT>(POLLRDNORM | (sockets[i].forWrite ? POLLWRNORM : 0));
+  }
+  const int ready = ::WSAPoll(fds.data(), static_cast<ULONG>(count), MsLeft(deadline));
+  for (std::size_t i = 0; i < count; ++i) {
+    const SHORT got = ready > 0 ? fds[i].revents : 0;
+    sockets[i].readable = (got & (POLLRDNORM | POLLHUP | POLLERR)) != 0;
+    sockets[i].writable = (got & POLLWRNORM) != 0;
+  }
+  return ready;
 }
 
 }  // namespace downloader::net

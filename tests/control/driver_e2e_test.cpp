@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -139,6 +140,53 @@ TEST(DownloaderCommandLine, RelativeNamesResolveInTheProgramsDirectory) {
   // the test's own temporary folder is not the loader's.
   const RunResult r = RunLoader({"downloader", "/Bogus"});
   EXPECT_EQ(r.out, Error("001-Invalid command-line switch: '/Bogus'."));
+}
+
+TEST(DownloaderConventions, HelpAndVersionOnStandardOutput) {
+  for (const char* help : {"--help", "-h"}) {
+    const RunResult r = RunLoader({help});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out.rfind("Downloads an object code file into a compatible microcontroller.\n", 0),
+              0u)
+        << Visible(r.out);
+    EXPECT_NE(r.out.find("\n/Help\t\t- Displays this message. /? is equivelant.\n"),
+              std::string::npos)
+        << Visible(r.out);
+    EXPECT_EQ(r.out.find('\r'), std::string::npos);
+  }
+  const RunResult version = RunLoader({"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.out, "downloader " DOWNLOADER_VERSION "\n");
+}
+
+TEST(DownloaderConventions, ExitStatusOnRequestOnlyAfterAnErrorLine) {
+  RunOptions options;
+  options.args = {"/NoPrompts", "missing.obj"};
+  EXPECT_EQ(RunProgram(BinaryPath("downloader"), options).exitCode, 0);
+  options.env = {{"DOWNLOADER_EXIT_STATUS", "1"}};
+  const RunResult failed = RunProgram(BinaryPath("downloader"), options);
+  EXPECT_EQ(failed.exitCode, 1);
+  EXPECT_EQ(failed.out, Error("011-File not found: 'missing.obj'."));
+  options.args = {"/GetInfo", std::string(DOWNLOADER_EXAMPLES_DIR) + "/korvanetics_c.obj"};
+  const RunResult info = RunProgram(BinaryPath("downloader"), options);
+  EXPECT_EQ(info.exitCode, 0);
+  EXPECT_EQ(info.out.rfind("\x01INF:051-", 0), 0u) << Visible(info.out);
+}
+
+TEST(DownloaderConventions, AFolderOrAMasterThatCannotStartSaysWhy) {
+  testing::TempDir dir;
+  std::filesystem::create_directory(dir.File("images"));
+  const RunResult folder = RunLoader({"/NoPrompts", dir.File("images")});
+  EXPECT_EQ(folder.out, Error("011-File not found: '" + dir.File("images") + ".obj'."));
+  EXPECT_EQ(folder.err, "downloader: " + dir.File("images") + " is a folder, not an object file\n");
+
+  const std::string master = dir.Write("master", "#!/bin/sh\n");  // no execute bit
+  const RunResult pipe = RunLoader({"/Pipe", master});
+  EXPECT_EQ(pipe.out, Error("007-Cannot create child process."));
+  EXPECT_EQ(pipe.err, "downloader: cannot start the master program " + master +
+                          ": Permission denied (it needs the execute bit: chmod +x " + master +
+                          ")\n#007\nCannot create child process.\n");
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <optional>
 #include <thread>
 
 #include "serial/globals.h"
@@ -73,7 +75,8 @@ TEST(EmulatorProgram, AnnouncesItsModulesAndWritesThePortMap) {
   EXPECT_EQ(ports[2].version, "1.3");
   for (const auto& port : ports) {
     EXPECT_EQ(port.url, "rfc2217://127.0.0.1:" + std::to_string(port.tcpPort));
-    EXPECT_EQ(testing::ReadFileBytes(emulator.PortMapDir() + "/" + port.name), port.url + "\n");
+    const std::string entry = testing::ReadFileBytes(emulator.PortMapDir() + "/" + port.name);
+    EXPECT_EQ(entry.substr(0, entry.find('\n') + 1), port.url + "\n");
   }
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(emulator.PortMapDir()),
                           std::filesystem::directory_iterator()),
@@ -206,6 +209,103 @@ TEST(EmulatorProgram, TimesEachConnectionOnOneClockForAllModules) {
   EXPECT_GE(b.opened, a.lastInput) << "COM2 was opened after COM1 had heard its last byte";
   EXPECT_GE(b.closed, b.lastInput);
   EXPECT_GE(b.lastInput, b.opened);
+}
+
+// The PID of a process that has ended.
+pid_t DeadPid() {
+  testing::ChildProcess gone("/bin/true", {});
+  const pid_t pid = gone.pid();
+  gone.Wait(5s);
+  return pid;
+}
+
+std::string Entry(const std::string& map, int com) {
+  return testing::ReadFileBytes(map + "/COM" + std::to_string(com));
+}
+
+TEST(EmulatorPortMap, EntriesLeadToServedModulesOnlyAndGoAtTheEnd) {
+  testing::TempDir dir;
+  const std::string map = dir.File("ports");
+  std::filesystem::create_directories(map);
+  const std::string stale =
+      "rfc2217://127.0.0.1:1\nmodule-emulator " + std::to_string(DeadPid()) + "\n";
+  std::ofstream(map + "/COM1") << stale;
+  std::ofstream(map + "/COM3") << "/dev/ttyUSB0\n";  // the user's own: kept
+
+  testing::ChildProcess emulator(testing::BinaryPath("module-emulator"),
+                                 {"--module", "type=3", "--module", "type=4", "--port-map", map});
+  const std::string mine = "module-emulator " + std::to_string(emulator.pid()) + "\n";
+  // Until "ready", an entry of this emulator is there only if its module answers.
+  std::optional<std::string> line;
+  for (;;) {
+    for (int com : {1, 2}) {
+      const std::string entry = Entry(map, com);
+      if (entry.ends_with(mine)) {
+        const int fd =
+            Connect(static_cast<uint16_t>(std::stoi(entry.substr(entry.rfind(':') + 1))));
+        EXPECT_GE(fd, 0) << entry;
+        if (fd >= 0) ::close(fd);
+      } else {
+        EXPECT_TRUE(entry.empty() || entry == stale) << entry;
+      }
+    }
+    if (line == "ready") break;
+    line = emulator.ReadLine(10ms);
+  }
+  EXPECT_TRUE(Entry(map, 1).ends_with(mine));
+  EXPECT_TRUE(Entry(map, 2).ends_with(mine));
+
+  // A second emulator keeps off the first one's entries and the user's.
+  for (const char* com : {"com=2", "com=3"}) {
+    testing::RunOptions second;
+    second.args = {"--module", std::string("type=2,") + com, "--port-map", map};
+    second.timeout = 10s;
+    const auto refused = testing::RunProgram(testing::BinaryPath("module-emulator"), second);
+    EXPECT_EQ(refused.exitCode, 1) << com;
+    EXPECT_NE(refused.err.find(com[4] == '2' ? "still runs" : "not an entry of module-emulator"),
+              std::string::npos)
+        << refused.err;
+  }
+  EXPECT_TRUE(Entry(map, 2).ends_with(mine));
+
+  emulator.Signal(SIGTERM);
+  EXPECT_EQ(emulator.Wait(5s), 0);
+  EXPECT_FALSE(std::filesystem::exists(map + "/COM1"));
+  EXPECT_FALSE(std::filesystem::exists(map + "/COM2"));
+  EXPECT_EQ(Entry(map, 3), "/dev/ttyUSB0\n");
+}
+
+TEST(EmulatorPortMap, DetachReturnsOnceReadyAndServesOn) {
+  InitSerialUnit();
+  testing::TempDir dir;
+  const std::string map = dir.File("ports");
+  testing::RunOptions options;
+  options.args = {"--detach", "--module", "type=3,version=1.1", "--port-map", map};
+  options.timeout = 10s;
+  const auto started = testing::RunProgram(testing::BinaryPath("module-emulator"), options);
+  ASSERT_EQ(started.exitCode, 0) << started.err;
+  const auto at = started.out.find("ready\npid ");
+  ASSERT_NE(at, std::string::npos) << started.out;
+  const pid_t pid = std::stoi(started.out.substr(at + 10));
+  ASSERT_GT(pid, 0);
+
+  {
+    testing::ScopedEnv env("DOWNLOADER_PORTS", map);
+    TSerial port;
+    EXPECT_TRUE(Open(port, "COM1"));
+    port.Close();
+  }
+  ::kill(pid, SIGTERM);
+  // Not this test's child: whoever adopted it reaps it, so its end is "gone or a zombie".
+  const auto ended = [pid] {
+    const std::string stat = testing::ReadFileBytes("/proc/" + std::to_string(pid) + "/stat");
+    const auto close = stat.rfind(')');
+    return close == std::string::npos || stat.compare(close, 3, ") Z") == 0;
+  };
+  const auto deadline = Clock::now() + 5s;
+  while (!ended() && Clock::now() < deadline) std::this_thread::sleep_for(5ms);
+  EXPECT_TRUE(ended()) << "still serving";
+  EXPECT_FALSE(std::filesystem::exists(map + "/COM1"));
 }
 
 }  // namespace

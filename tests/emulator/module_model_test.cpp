@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "download/download.h"
 #include "module_spec.h"
 
 namespace emulator {
@@ -55,6 +56,12 @@ TEST(ModuleSpec, VersionsVariantsAndFaults) {
   EXPECT_EQ(VersionText(Spec("type=5,variant=24,version=1.6")), "1.6");
   EXPECT_EQ(VersionText(Spec("type=2,version=2.A")), "2.A");
   EXPECT_EQ(VersionText(Spec("type=4,reply=0x10")), "0x10");
+  // Without version=, every type reports a version the loader downloads to.
+  for (int type = 2; type <= 6; ++type) {
+    EXPECT_TRUE(
+        downloader::VersionAccepted(type, "v" + VersionText(Spec("type=" + std::to_string(type)))))
+        << type;
+  }
 
   const ModuleSpec full = Spec(
       "port=4000,type=3,loopback,dsr=on,noecho,badreply,chatter,statusdelay=70,com=7,"

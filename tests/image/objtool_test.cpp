@@ -274,8 +274,15 @@ TEST(Objtool, UsageErrorsExitWithTwo) {
     EXPECT_NE(run.err.find("usage: objtool make"), std::string::npos);
   }
   EXPECT_EQ(Objtool({"--help"}).exitCode, kExitOk);
-  // Input that cannot be read is invalid input, not a usage error.
-  EXPECT_EQ(Objtool({"info", "/nonexistent/file"}).exitCode, kExitInvalid);
+  // Input that cannot be read is invalid input, not a usage error; the system says why.
+  const Outcome unread = Objtool({"info", "/nonexistent/file"});
+  EXPECT_EQ(unread.exitCode, kExitInvalid);
+  EXPECT_EQ(unread.err, "objtool: /nonexistent/file: cannot open: No such file or directory\n");
+  testing::TempDir dir;
+  const Outcome unwritten =
+      Objtool({"make", dir.Write("d.json", SampleJson(dir)), "-o", dir.File("no/such.obj")});
+  EXPECT_EQ(unwritten.err,
+            "objtool: " + dir.File("no/such.obj") + ": cannot write: No such file or directory\n");
 }
 
 TEST(ParseIsoDateTime, FormsAndValues) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include <thread>
 
 #include "e2e/loader_run.h"
+#include "serial/port_lock.h"
 
 namespace downloader::e2e {
 namespace {
@@ -161,6 +163,11 @@ pid_t LoaderOf(pid_t station, const std::string& port) {
   return -1;
 }
 
+// The lock file a loader holds while it uses COM<com> of `emulator`.
+std::string LockFile(const ModuleEmulator& emulator, int com) {
+  return LockDirectory() + "/LCK..rfc2217-127.0.0.1-" + std::to_string(emulator.Port(com).tcpPort);
+}
+
 // Runs the station on `emulator` and waits until `ports` all report "downloading".
 std::unique_ptr<ChildProcess> StationDownloading(const ModuleEmulator& emulator,
                                                  const std::vector<std::string>& args,
@@ -188,6 +195,7 @@ TEST(StationRun, ALoaderKilledMidDownloadFailsItsPortAlone) {
   ASSERT_GT(loader, 0);
   ASSERT_EQ(::kill(loader, SIGKILL), 0);
   EXPECT_EQ(station->Wait(20s), 1);
+  ::unlink(LockFile(emulator, 2).c_str());  // a killed loader leaves its lock behind
 
   const json round = ReadReport(dir.File("r.json"))["rounds"][0];
   EXPECT_EQ(Finals(round), (std::map<std::string, std::string>{
@@ -214,6 +222,9 @@ TEST(StationRun, ControlCStopsEveryLoaderAndWritesTheReport) {
 
   for (const pid_t loader : loaders) {
     EXPECT_FALSE(std::filesystem::exists("/proc/" + std::to_string(loader))) << "still runs";
+  }
+  for (const int com : {1, 2}) {
+    EXPECT_FALSE(std::filesystem::exists(LockFile(emulator, com))) << "COM" << com;
   }
   const json round = ReadReport(dir.File("r.json"))["rounds"][0];
   EXPECT_TRUE(round["interrupted"]);
@@ -265,6 +276,51 @@ TEST(StationRun, RefusesBadInputBeforeFlashingAnything) {
     EXPECT_EQ(run.out, "") << c.message;
   }
   EXPECT_EQ(emulator.Stop().Com(1).connections, 0) << "no loader touched the port";
+}
+
+TEST(StationRun, ARefusedImageEndsTheStationAtOnceWhenADisplayExists) {
+  // With a display the loader would show its refusal in a window and wait for it to close.
+  ModuleEmulator emulator({"type=3,version=1.1,com=1"});
+  TempDir dir;
+  std::string corrupt = testing::ReadFileBytes(WriteImage(dir, StandardImage(3, {1})));
+  corrupt[5000] ^= 0x55;
+  const std::string bad = dir.Write("bad.obj", corrupt);
+  testing::RunOptions options;
+  options.args = {bad, "--timeout", "60"};
+  options.env = emulator.Environment();
+  options.env["QT_QPA_PLATFORM"] = "offscreen";
+  options.env["XDG_RUNTIME_DIR"] = dir.path().string();
+  options.timeout = 20s;
+  const RunResult run = testing::RunProgram(testing::BinaryPath("downloader-station"), options);
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 2) << run.err;
+  EXPECT_TRUE(Contains(
+      run.err, "downloader-station: the loader refuses the image " + bad + ": 012-Checksum Error."))
+      << run.err;
+}
+
+TEST(StationRun, ALoaderThatGivesItsFinalLineAndStaysIsNotWaitedFor) {
+  // A stand-in loader: its /GetInfo answer is final, then it sleeps; its downloads end. It
+  // notes the display variables it was given.
+  TempDir dir;
+  const std::string loader = dir.Write("loader", R"(#!/bin/sh
+echo "${DISPLAY-}|${WAYLAND_DISPLAY-}|${QT_QPA_PLATFORM-}" >> "$0.seen"
+if [ "$1" = /GetInfo ]; then
+  printf '\001INF:051-COMPANY=V PRODUCT=P FIRMWARE=f CHECKSUM=7 COMPILEDATE=x\r\n\004'
+  exec sleep 600
+fi
+printf '\001EVT:044-Download successful!\r\n\004'
+)");
+  std::filesystem::permissions(loader, std::filesystem::perms::owner_all);
+  testing::RunOptions options;
+  options.args = {dir.File("x.obj"), "--ports", "COM1,COM2", "--loader", loader, "--timeout", "60"};
+  options.env = {{"DISPLAY", ":77"}, {"WAYLAND_DISPLAY", "wayland-7"}, {"QT_QPA_PLATFORM", "xcb"}};
+  options.timeout = 20s;
+  const RunResult run = testing::RunProgram(testing::BinaryPath("downloader-station"), options);
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+  EXPECT_EQ(testing::ReadFileBytes(loader + ".seen"), "||\n||\n||\n")
+      << "no loader is given a display";
 }
 
 }  // namespace

@@ -227,12 +227,12 @@ TEST(StationTable, OneRowPerPortFittedToTheTerminal) {
   const Round round = SampleRound();
   const std::vector<std::string> expected = {
       "Round 2: Korvanetics C, checksum 25049, pump.obj                                           ",
-      "PORT   MODULE         VERSION  SLOT PROGRESS             RESULT                            ",
-      "COM1   Korvanetics C  v1.1        2 [############] 100%  044-Download successful!          ",
-      "COM2   Korvanetics C  v1.0        0 [######------]  50%  writing                           ",
-      "COM3   none                                              023-No Korvanetics C found.       ",
-      "COM4                                                     killed after 30 s without a status",
-      "COM5                                                     scanning                          ",
+      "PORT   MODULE         VERSION  SLOT PROGRESS        RESULT                                 ",
+      "COM1   Korvanetics C  v1.1        2 [#######] 100%  044-Download successful!               ",
+      "COM2   Korvanetics C  v1.0        0 [###----]  50%  writing                                ",
+      "COM3   none                                         023-No Korvanetics C found.            ",
+      "COM4                                                killed after 30 s without a status line",
+      "COM5                                                scanning                               ",
       "5 ports: 1 succeeded, 2 failed, 0 empty, 2 running, 12.3 s                                 ",
   };
   EXPECT_EQ(RenderTable(round, {92, false}, 12345ms), expected);
@@ -256,6 +256,40 @@ TEST(StationTable, OneRowPerPortFittedToTheTerminal) {
   EXPECT_EQ(OutcomeLine(round.rows[2]), "COM3: failed: 023-No Korvanetics C found.");
   EXPECT_EQ(EventLine(round.rows[0], Change::kFound), "COM1: found Korvanetics C v1.1");
   EXPECT_EQ(EventLine(round.rows[2], Change::kFound), "COM3: found none");
+}
+
+TEST(StationTable, NarrowsTheBarBeforeTheResultAndCountsWideCharactersTwice) {
+  // At 80 columns the success line stays whole; the bar gives way first.
+  EXPECT_EQ(FitTableColumns(80, 13, 24), (TableColumns{13, 10, 24}));
+  EXPECT_EQ(FitTableColumns(80, 13, 73), (TableColumns{13, 4, 30}));
+  EXPECT_EQ(FitTableColumns(120, 13, 24), (TableColumns{13, 12, 62}));
+  EXPECT_EQ(FitTableColumns(60, 13, 24), (TableColumns{11, 4, 12}));
+  EXPECT_EQ(FitTableColumns(54, 13, 24), std::nullopt) << "plain lines instead";
+  EXPECT_EQ(DisplayColumns("\xe6\x97\xa5\xe6\x9c\xac"), 4);  // two CJK ideographs
+  EXPECT_EQ(DisplayColumns("e\xcc\x81"), 1);                 // e and a combining acute
+
+  // A module named in wide characters, its variant at the end, on 60 columns: every line
+  // takes 59, and the name keeps its end.
+  Round round;
+  round.image = {"/lab/p.obj", "V", "P", "f", 7};
+  PortRow row;
+  row.com = 12;
+  row.Apply(Line("INF:",
+                 "111-PORT=COM12 DEVICE=\xe6\xb3\xb5\xe6\xb5\xa6\xe6\x8e\xa7"
+                 "\xe5\x88\xb6\xe5\x99\xa8 Pump24 VERSION=v1.1 LOOPBACK=No ECHO=Yes"));
+  row.Apply(Line("ERR:",
+                 "025-Hardware communication failure.  Check serial cable and power "
+                 "supply.",
+                 true));
+  row.End({}, "", false);
+  round.rows.push_back(row);
+  const auto lines = RenderTable(round, {60, false}, 0ms);
+  ASSERT_EQ(lines.size(), 4u);
+  for (const std::string& line : lines) EXPECT_EQ(DisplayColumns(line), 59) << line;
+  const std::string start = "COM12  \xe6\xb3\xb5\xe6\xb5\xa6\xe6\x8e\xa7 \xe2\x80\xa6p24  v1.1";
+  EXPECT_EQ(lines[2].substr(0, start.size()), start) << lines[2];
+  EXPECT_NE(lines[2].find("  025-Hardware"), std::string::npos) << lines[2];
+  EXPECT_TRUE(RenderTable(round, {50, false}, 0ms).empty());
 }
 
 TEST(StationTable, TextsFromTheLoaderCannotDriveTheTerminal) {
@@ -309,6 +343,7 @@ class ScriptedHost final : public Host {
 
   std::vector<std::vector<std::string>> started;
   std::vector<int> killed;
+  int probesKilled = 0;  ///< /GetInfo runs ended once their final line came
   std::vector<int> stopped;
   std::map<std::string, std::string> files;
 
@@ -335,6 +370,11 @@ class ScriptedHost final : public Host {
     if (!stubborn[comOf_[id]]) Finish(id, "signal 15, Terminated");
   }
   void Kill(int id) override {
+    if (comOf_.count(id) == 0) {
+      ++probesKilled;
+      Finish(id, "signal 9, Killed");
+      return;
+    }
     killed.push_back(comOf_[id]);
     Finish(id, "signal 9, Killed");
   }
@@ -389,9 +429,11 @@ class RecordingTerminal final : public Terminal {
  public:
   std::string out;
   std::string err;
-  bool Live() override { return false; }
+  bool live = false;
+  int width = 80;
+  bool Live() override { return live; }
   bool Colours() override { return false; }
-  int Width() override { return 80; }
+  int Width() override { return width; }
   int Height() override { return 24; }
   void Out(std::string_view text) override { out += text; }
   void Err(std::string_view text) override { err += text; }
@@ -436,6 +478,30 @@ TEST(StationRounds, ASilentLoaderIsKilledAndTheOthersFinish) {
   const auto report = nlohmann::json::parse(host.files.at("report.json"));
   EXPECT_EQ(report["counts"]["succeeded"], 2);
   EXPECT_EQ(report["rounds"][0]["ports"][1]["failure"], "killed after 30 s without a status line");
+}
+
+TEST(StationRounds, TheTableGivesEachFailureWholeBelowItANarrowTerminalPlainLines) {
+  const std::string failure =
+      "025-Hardware communication failure.  Check serial cable and power supply.";
+  for (const int width : {80, 50}) {
+    SCOPED_TRACE(width);
+    ScriptedHost host;
+    host.scripts[1] = {{10ms, Downloads(1)}, {20ms, kSuccess}};
+    host.scripts[2] = {{10ms, Downloads(2)}, {20ms, StatusLine("ERR:", failure, true)}};
+    RecordingTerminal terminal;
+    terminal.live = true;
+    terminal.width = width;
+    StationOptions options;
+    options.image = "x.obj";
+    options.ports = {1, 2};
+    EXPECT_EQ(RunStation(options, host, terminal), kExitFailed);
+    const bool table = terminal.out.find("\x1b[") != std::string::npos;
+    EXPECT_EQ(table, width == 80) << terminal.out;
+    EXPECT_NE(terminal.out.find("COM2: failed: " + failure + "\n"), std::string::npos)
+        << terminal.out;
+    EXPECT_EQ(terminal.out.find("COM1: succeeded") == std::string::npos, table)
+        << "below the table, the failures alone";
+  }
 }
 
 TEST(StationRounds, ControlCStopsEveryLoaderAndKeepsWhatFinished) {

@@ -16,6 +16,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
+}  // namespace
+
 EmulatorDump ParseDump(const std::string& text) {
   EmulatorDump dump;
   dump.json = text;
@@ -44,8 +46,6 @@ EmulatorDump ParseDump(const std::string& text) {
   }
   return dump;
 }
-
-}  // namespace
 
 const EmulatorDump::Module& EmulatorDump::Com(int com) const {
   for (const Module& m : modules) {

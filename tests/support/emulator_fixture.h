@@ -56,6 +56,9 @@ struct EmulatorDump {
   const Module& Com(int com) const;
 };
 
+/// A dump file's text read.
+EmulatorDump ParseDump(const std::string& text);
+
 /// module-emulator running for one test, with its own port map folder. The map holds a
 /// COM<n> entry per module, so a test sets DOWNLOADER_PORTS to PortMapDir() (or passes
 /// Environment() to RunProgram) and the loader finds exactly these modules. Stopped and

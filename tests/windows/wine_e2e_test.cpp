@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -20,6 +21,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
 
@@ -232,6 +234,101 @@ TEST_F(UnderWine, PipeModeServesAWindowsMasterProgram) {
   const std::string notAProgram = dir.Write("notes.exe", "not a program");
   ExpectSameRun(RunWindows({"/Pipe", WindowsPath(notAProgram)}, nullptr),
                 RunLinux({"/Pipe", notAProgram}), "007-Cannot create child process.");
+}
+
+// Each port's final status number in a station report, by port name.
+std::map<std::string, int> FinalNumbers(const std::string& report) {
+  std::map<std::string, int> numbers;
+  const auto json = nlohmann::json::parse(report);
+  for (const auto& port : json["rounds"][0]["ports"]) {
+    numbers[port["port"]] = port["status"].is_null() ? -1 : port["status"]["number"].get<int>();
+  }
+  return numbers;
+}
+
+TEST_F(UnderWine, DownloaderStationExeFlashesEveryModuleAndFailsOneOfAnotherType) {
+  TempDir dir;
+  const ImageDescription image = StandardImage(3, {2, 3});
+  const std::string file = WriteImage(dir, image);
+  const std::string report = dir.File("report.json");
+  {
+    ModuleEmulator emulator(
+        {"type=3,version=1.1,com=1", "type=3,version=1.0,com=2", "type=3,version=1.1,com=3"});
+    const RunResult run = RunWindows({WindowsPath(file), "--report", WindowsPath(report)},
+                                     &emulator, "downloader-station.exe");
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(FinalNumbers(testing::ReadFileBytes(report)),
+              (std::map<std::string, int>{{"COM1", 44}, {"COM2", 44}, {"COM3", 44}}));
+    const auto dump = emulator.Stop();
+    for (int com = 1; com <= 3; ++com) ExpectHoldsImage(dump.Com(com), image);
+  }
+  ModuleEmulator emulator({"type=3,version=1.1,com=1", "type=2,version=1.0,com=2"});
+  const RunResult run = RunWindows({WindowsPath(file), "--report", WindowsPath(report)}, &emulator,
+                                   "downloader-station.exe");
+  EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+  EXPECT_EQ(FinalNumbers(testing::ReadFileBytes(report)),
+            (std::map<std::string, int>{{"COM1", 44}, {"COM2", 23}}));
+  EXPECT_NE(run.out.find("COM2: failed: 023-No Korvanetics C found.\n"), std::string::npos)
+      << run.out;
+}
+
+TEST_F(UnderWine, CtrlCStopsEveryLoaderOfDownloaderStationExeAndTheReportIsWritten) {
+  // Paced at 1,200 baud, each download takes seconds; Wine turns SIGINT into Ctrl-C.
+  ModuleEmulator emulator({"type=3,version=1.1,com=1", "type=3,version=1.1,com=2"},
+                          {"--pace", "1200"});
+  TempDir dir;
+  const std::string report = dir.File("report.json");
+  testing::ChildProcess station(
+      Setting("WINE_RUN"),
+      WineArguments("downloader-station.exe", {WindowsPath(WriteImage(dir, StandardImage(3, {20}))),
+                                               "--report", WindowsPath(report)}),
+      {{"DOWNLOADER_PORTS", WindowsPath(emulator.PortMapDir())}});
+  int downloading = 0;
+  while (downloading < 2) {
+    const auto line = station.ReadLine(120s);
+    if (!line) break;
+    if (line->ends_with(": downloading")) ++downloading;
+  }
+  ASSERT_EQ(downloading, 2);
+  station.Signal(SIGINT);
+  EXPECT_EQ(station.Wait(20s), 130);
+  const auto json = nlohmann::json::parse(testing::ReadFileBytes(report));
+  EXPECT_TRUE(json["rounds"][0]["interrupted"]);
+  for (const auto& port : json["rounds"][0]["ports"]) {
+    EXPECT_EQ(port["failure"], "stopped (Ctrl-C)") << port.dump();
+  }
+}
+
+TEST_F(UnderWine, DownloaderExeIntoModuleEmulatorExe) {
+  TempDir dir;
+  const ImageDescription image = StandardImage(4, {3, 5});
+  const std::string file = WriteImage(dir, image);
+  const std::string map = dir.File("map");
+  const std::string dump = dir.File("dump.json");
+  const std::vector<std::string> modules = {"type=4,version=1.1,com=2", "type=2,com=3"};
+  std::vector<std::string> args;
+  for (const std::string& spec : modules) args.insert(args.end(), {"--module", spec});
+  args.insert(args.end(), {"--port-map", WindowsPath(map), "--dump", WindowsPath(dump),
+                           "--until-stdin-closes"});
+  testing::ChildProcess emulator(Setting("WINE_RUN"), WineArguments("module-emulator.exe", args));
+  std::string announced;
+  for (auto line = emulator.ReadLine(120s); line && *line != "ready\r";
+       line = emulator.ReadLine(20s)) {
+    announced += *line + "\n";
+  }
+  ASSERT_NE(announced.find("COM2 rfc2217://127.0.0.1:"), std::string::npos) << announced;
+
+  const RunResult windows = RunWindows({"/NoPrompts", "/Updates", WindowsPath(file)}, nullptr,
+                                       "downloader.exe", {{"DOWNLOADER_PORTS", WindowsPath(map)}});
+  emulator.CloseStdin();
+  EXPECT_EQ(emulator.Wait(30s), 0) << "its end, with the dump written";
+  ExpectHoldsImage(testing::ParseDump(testing::ReadFileBytes(dump)).Com(2), image);
+
+  // The same lines as the Linux loader's into the Linux emulator.
+  ModuleEmulator linuxEmulator(modules);
+  ExpectSameRun(windows, RunLoader(linuxEmulator, {"/NoPrompts", "/Updates", file}),
+                "044-Download successful!");
 }
 
 // com<n> of the Wine prefix as a new pseudo-terminal while the object lives. wine-run

@@ -1,35 +1,39 @@
 // module-emulator: emulated Korvanetics modules served as RFC 2217 ports on 127.0.0.1.
 //
 //   module-emulator --module SPEC [--module SPEC ...] [--pace BAUD] [--port-map DIR]
-//                   [--dump FILE] [--until-stdin-closes]
+//                   [--dump FILE] [--until-stdin-closes | --detach]
 //
-// Prints "COM<n> rfc2217://127.0.0.1:<port> type=<t> version=<v>" per module, then "ready".
-// SIGTERM or SIGINT end it (writing --dump); SIGUSR1 writes --dump and prints "dumped".
+// Prints "COM<n> rfc2217://127.0.0.1:<port> type=<t> version=<v>" per module, then "ready"
+// (with --detach then "pid <n>", and returns while that process serves on).
+// SIGTERM, SIGINT or SIGHUP end it (writing --dump, removing its port map entries);
+// SIGUSR1 writes --dump and prints "dumped".
 // The dump lists each module's connections ("sessions") with the times they were opened,
 // last heard from and closed, in microseconds since the program started.
-
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "module_spec.h"
+#include "platform/file_names.h"
+#include "platform/system.h"
+#include "port_map_entries.h"
+#include "process.h"
+#include "serial/socket.h"
 #include "server.h"
 
 namespace {
 
 constexpr const char* kUsage =
     "usage: module-emulator --module SPEC [--module SPEC ...] [--pace BAUD]\n"
-    "                       [--port-map DIR] [--dump FILE] [--until-stdin-closes]\n"
+    "                       [--port-map DIR] [--dump FILE] [--until-stdin-closes | --detach]\n"
+    "       module-emulator --help | --version\n"
     "SPEC: comma-separated port=N, type=2..6, version=M.N | reply=BYTE, variant=24|40,\n"
     "      loopback, dsr=on, noecho, badreply, status=CODE@SLOT:PACKET, silent@SLOT:PACKET,\n"
     "      drop@SLOT:PACKET, statusdelay=MS, chatter, com=N\n"
@@ -43,14 +47,17 @@ int Fail(const std::string& message) {
 }
 
 // Written whole to a temporary name first, so a reader never sees half a file.
-bool WriteFileAtomically(const std::string& path, const std::string& text) {
-  const std::string temporary = path + ".tmp" + std::to_string(::getpid());
+bool WriteFileAtomically(const std::filesystem::path& path, const std::string& text) {
+  std::filesystem::path temporary = path;
+  temporary += ".tmp" + std::to_string(emulator::ProcessId());
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out << text;
     if (!out) return false;
   }
-  return std::rename(temporary.c_str(), path.c_str()) == 0;
+  std::error_code error;
+  std::filesystem::rename(temporary, path, error);
+  return !error;
 }
 
 bool WriteDump(const std::string& path,
@@ -58,22 +65,24 @@ bool WriteDump(const std::string& path,
   nlohmann::json dump;
   dump["modules"] = nlohmann::json::array();
   for (const auto& server : servers) dump["modules"].push_back(server->Dump());
-  return WriteFileAtomically(path, dump.dump(1) + "\n");
+  return WriteFileAtomically(downloader::PathOf(path), dump.dump(1) + "\n");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::vector<std::string> args = downloader::ProgramArguments(argc, argv);
   std::vector<emulator::ModuleSpec> specs;
   uint32_t byteTimeUs = 0;
   std::string portMap;
   std::string dumpFile;
   bool untilStdinCloses = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
+  bool detach = false;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string arg = args[i];
     auto value = [&](std::string& out) {
-      if (i + 1 >= argc) return false;
-      out = argv[++i];
+      if (i + 1 >= args.size()) return false;
+      out = args[++i];
       return true;
     };
     std::string text;
@@ -97,25 +106,30 @@ int main(int argc, char** argv) {
     } else if (arg == "--help") {
       std::printf("%s", kUsage);
       return 0;
+    } else if (arg == "--version") {
+      std::printf("module-emulator " DOWNLOADER_VERSION "\n");
+      return 0;
     } else if (arg == "--until-stdin-closes") {
       untilStdinCloses = true;
+    } else if (arg == "--detach") {
+      detach = true;
     } else {
       return Fail("unknown argument " + arg);
     }
   }
   if (specs.empty()) return Fail("no --module given");
+  if (detach && untilStdinCloses)
+    return Fail("--detach and --until-stdin-closes exclude each other");
 
-  // Signals are taken by sigwait below, never by a handler; the threads inherit the mask.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGTERM);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGUSR1);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  ::signal(SIGPIPE, SIG_IGN);
-
-  int stopPipe[2];
-  if (::pipe2(stopPipe, O_CLOEXEC) != 0) return Fail("cannot create a pipe");
+  emulator::TakeRequests();
+  if (detach) {
+    if (const auto callersExit = emulator::Detach()) return *callersExit;
+  }
+  // A byte on the one socket makes the other readable: the servers' word to stop.
+  downloader::net::Socket stopSend = downloader::net::kNoSocket;
+  downloader::net::Socket stopWait = downloader::net::kNoSocket;
+  if (!downloader::net::ConnectedPair(stopSend, stopWait))
+    return Fail("cannot create a socket pair");
 
   std::vector<std::unique_ptr<emulator::ModuleServer>> servers;
   const auto epoch = emulator::ModuleServer::Clock::now();
@@ -125,7 +139,7 @@ int main(int argc, char** argv) {
       if (other->Com() == com) return Fail("COM" + std::to_string(com) + " given twice");
     }
     auto server =
-        std::make_unique<emulator::ModuleServer>(specs[i], com, byteTimeUs, stopPipe[0], epoch);
+        std::make_unique<emulator::ModuleServer>(specs[i], com, byteTimeUs, stopWait, epoch);
     std::string error;
     if (!server->Listen(error)) {
       std::fprintf(stderr, "module-emulator: cannot listen on %s\n", error.c_str());
@@ -134,52 +148,48 @@ int main(int argc, char** argv) {
     servers.push_back(std::move(server));
   }
 
+  std::vector<std::thread> threads;
+  for (auto& server : servers) threads.emplace_back([&s = *server] { s.Run(); });
+  const auto stopServers = [&] {
+    const uint8_t stop = 'x';
+    downloader::net::Send(stopSend, &stop, 1);
+    for (auto& t : threads) t.join();
+  };
+
+  // The entries appear only now that every module listens and is served, and go first
+  // when it ends, so a loader never finds an entry that leads nowhere.
+  std::optional<emulator::PortMapEntries> entries;
   if (!portMap.empty()) {
-    std::error_code ignored;
-    std::filesystem::create_directories(portMap, ignored);
+    entries.emplace(portMap, emulator::ProcessId(), emulator::ProcessRuns);
     for (const auto& server : servers) {
       const std::string url = "rfc2217://127.0.0.1:" + std::to_string(server->Port());
-      if (!WriteFileAtomically(portMap + "/COM" + std::to_string(server->Com()), url + "\n")) {
-        std::fprintf(stderr, "module-emulator: cannot write the port map in %s\n", portMap.c_str());
+      std::string error;
+      if (!entries->Write(server->Com(), url, error)) {
+        std::fprintf(stderr, "module-emulator: %s\n", error.c_str());
+        entries.reset();
+        stopServers();
         return 1;
       }
     }
   }
 
-  std::vector<std::thread> threads;
-  for (auto& server : servers) threads.emplace_back([&s = *server] { s.Run(); });
-
+  std::string lines;
   for (const auto& server : servers) {
-    std::printf("COM%d rfc2217://127.0.0.1:%u type=%d version=%s\n", server->Com(),
-                static_cast<unsigned>(server->Port()), server->Spec().type,
-                emulator::VersionText(server->Spec()).c_str());
+    lines += "COM" + std::to_string(server->Com()) +
+             " rfc2217://127.0.0.1:" + std::to_string(server->Port()) +
+             " type=" + std::to_string(server->Spec().type) +
+             " version=" + emulator::VersionText(server->Spec()) + "\n";
   }
-  std::printf("ready\n");
-  std::fflush(stdout);
+  emulator::Announce(lines + "ready\n");
 
-  if (untilStdinCloses) {
-    // A watcher turns end-of-file on standard input into SIGTERM: a test that dies takes
-    // its emulator with it.
-    std::thread([] {
-      char buffer[256];
-      while (::read(STDIN_FILENO, buffer, sizeof buffer) > 0) {
-      }
-      ::kill(::getpid(), SIGTERM);
-    }).detach();
-  }
+  if (untilStdinCloses) emulator::StopAtEndOfInput();
 
-  for (;;) {
-    int signal = 0;
-    if (sigwait(&signals, &signal) != 0) continue;
-    if (signal == SIGUSR1) {
-      if (!dumpFile.empty() && WriteDump(dumpFile, servers)) std::printf("dumped\n");
-      std::fflush(stdout);
-      continue;
-    }
-    break;
+  while (emulator::WaitForRequest() == emulator::Request::kDump) {
+    if (!dumpFile.empty() && WriteDump(dumpFile, servers)) std::printf("dumped\n");
+    std::fflush(stdout);
   }
-  [[maybe_unused]] const ssize_t n = ::write(stopPipe[1], "x", 1);
-  for (auto& t : threads) t.join();
+  entries.reset();
+  stopServers();
   if (!dumpFile.empty() && !WriteDump(dumpFile, servers)) {
     std::fprintf(stderr, "module-emulator: cannot write %s\n", dumpFile.c_str());
     return 1;

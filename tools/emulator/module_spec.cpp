@@ -40,6 +40,12 @@ bool ParseWhere(const std::string& text, PacketFault& fault) {
   return true;
 }
 
+// The firmware version a module reports unless told otherwise: by type, one the loader
+// downloads to (types 3 and 4 also take 1.1; type 5 takes 1.2 and 1.3 only).
+std::string DefaultVersion(int type) {
+  return type == 5 ? "1.3" : "1.0";
+}
+
 }  // namespace
 
 uint8_t IdentCode(int type) {
@@ -141,14 +147,14 @@ bool ParseModuleSpec(const std::string& text, ModuleSpec& spec, std::string& err
     spec.reply = static_cast<uint8_t>(reply);
   } else if (spec.type == 2) {
     // "M.N" with hexadecimal digits: 1.0 is 0x10, 2.A is 0x2A.
-    const std::string v = version.empty() ? "1.0" : version;
+    const std::string v = version.empty() ? DefaultVersion(spec.type) : version;
     if (v.size() != 3 || v[1] != '.' || HexDigit(v[0]) < 0 || HexDigit(v[2]) < 0) {
       error = "type 2 versions look like 1.0 or 2.A";
       return false;
     }
     spec.reply = static_cast<uint8_t>(HexDigit(v[0]) << 4 | HexDigit(v[2]));
   } else {
-    const std::string v = version.empty() ? "1.0" : version;
+    const std::string v = version.empty() ? DefaultVersion(spec.type) : version;
     unsigned long minor = 0;
     if (v.size() < 3 || v.compare(0, 2, "1.") != 0 || !ParseUnsigned(v.substr(2), 15, minor)) {
       error = "versions of types 3..6 look like 1.N";

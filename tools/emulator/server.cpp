@@ -1,20 +1,13 @@
 #include "server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
+#include <algorithm>
 
 #include "serial/telnet.h"
 
 namespace emulator {
 
 using namespace downloader::telnet;
+namespace net = downloader::net;
 
 namespace {
 
@@ -46,7 +39,8 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
 }  // namespace
 
 struct ModuleServer::Connection : Parser::Handler {
-  Connection(ModuleServer& s, int f) : server(s), fd(f), negotiator(Accepted(), Accepted()) {}
+  Connection(ModuleServer& s, net::Socket f)
+      : server(s), socket(f), negotiator(Accepted(), Accepted()) {}
 
   void OnData(uint8_t byte) override {
     Reaction reaction;
@@ -69,7 +63,7 @@ struct ModuleServer::Connection : Parser::Handler {
   }
 
   ModuleServer& server;
-  int fd;
+  net::Socket socket;
   Parser parser;
   Negotiator negotiator;
   std::vector<uint8_t> out;  // ready to send, already in Telnet form
@@ -81,64 +75,43 @@ struct ModuleServer::Connection : Parser::Handler {
   bool dtr = false, rts = false, brk = false;
 };
 
-ModuleServer::ModuleServer(const ModuleSpec& spec, int com, uint32_t byteTimeUs, int stopFd,
+ModuleServer::ModuleServer(const ModuleSpec& spec, int com, uint32_t byteTimeUs, net::Socket stop,
                            Clock::time_point epoch)
-    : spec_(spec),
-      com_(com),
-      byteTimeUs_(byteTimeUs),
-      stopFd_(stopFd),
-      epoch_(epoch),
-      model_(spec) {}
+    : spec_(spec), com_(com), byteTimeUs_(byteTimeUs), stop_(stop), epoch_(epoch), model_(spec) {}
 
 ModuleServer::~ModuleServer() {
-  for (int fd : waiting_) ::close(fd);
-  if (listenFd_ >= 0) ::close(listenFd_);
+  for (const net::Socket s : waiting_) net::Close(s);
+  if (listener_ != net::kNoSocket) net::Close(listener_);
 }
 
 bool ModuleServer::Listen(std::string& error) {
-  listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (listenFd_ < 0) {
-    error = std::strerror(errno);
+  std::string why;
+  listener_ = net::ListenLoopback(spec_.port, port_, why);
+  if (listener_ == net::kNoSocket) {
+    error = "127.0.0.1:" + std::to_string(spec_.port) + ": " + why;
     return false;
   }
-  const int one = 1;
-  ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(spec_.port);
-  if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listenFd_, 8) != 0) {
-    error = "127.0.0.1:" + std::to_string(spec_.port) + ": " + std::strerror(errno);
-    return false;
-  }
-  socklen_t len = sizeof address;
-  ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &len);
-  port_ = ntohs(address.sin_port);
   return true;
 }
 
 void ModuleServer::Run() {
   for (;;) {
-    int fd = -1;
+    net::Socket socket = net::kNoSocket;
     if (!waiting_.empty()) {
-      fd = waiting_.front();
+      socket = waiting_.front();
       waiting_.erase(waiting_.begin());
       waitingSince_.erase(waitingSince_.begin());
     } else {
-      pollfd p[2] = {{stopFd_, POLLIN, 0}, {listenFd_, POLLIN, 0}};
-      if (::poll(p, 2, -1) < 0) {
-        if (errno == EINTR) continue;
-        return;
-      }
-      if (p[0].revents) return;
-      if (!(p[1].revents & POLLIN)) continue;
-      fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) continue;
+      net::Waited w[2] = {{stop_}, {listener_}};
+      if (net::WaitAny(w, 2, Clock::now() + std::chrono::seconds(60)) < 0) return;
+      if (w[0].readable) return;
+      if (!w[1].readable) continue;
+      socket = net::Accept(listener_);
+      if (socket == net::kNoSocket) continue;
     }
-    Serve(fd);
-    pollfd stop{stopFd_, POLLIN, 0};
-    if (::poll(&stop, 1, 0) > 0) return;
+    Serve(socket);
+    net::Waited stop{stop_};
+    if (net::WaitAny(&stop, 1, Clock::now()) > 0 && stop.readable) return;
   }
 }
 
@@ -151,10 +124,8 @@ void ModuleServer::NoteControl(const std::string& event) {
   if (controls_.size() > kMaxControls) controls_.pop_front();
 }
 
-void ModuleServer::Serve(int fd) {
-  const int one = 1;
-  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  Connection c(*this, fd);
+void ModuleServer::Serve(net::Socket socket) {
+  Connection c(*this, socket);
   {
     std::lock_guard lock(mutex_);
     ++connections_;
@@ -177,20 +148,13 @@ void ModuleServer::Serve(int fd) {
     for (std::size_t i = 0; i < waiting_.size(); ++i) {
       wake = std::min(wake, waitingSince_[i] + kWaitForPrevious);
     }
-    const auto left = std::max<Clock::duration>(wake - now, Clock::duration::zero());
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-    const timespec timeout{static_cast<time_t>(ns / 1000000000),
-                           static_cast<long>(ns % 1000000000)};
-
-    pollfd p[3] = {{fd, static_cast<short>(POLLIN | (c.out.empty() ? 0 : POLLOUT)), 0},
-                   {stopFd_, POLLIN, 0},
-                   {listenFd_, POLLIN, 0}};
-    if (::ppoll(p, 3, &timeout, nullptr) < 0 && errno != EINTR) break;
-    if (p[1].revents) break;
-    if (p[0].revents & (POLLIN | POLLHUP | POLLERR)) alive = HandleInput(c);
-    if (p[2].revents & POLLIN) {
-      const int other = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (other >= 0) {
+    net::Waited w[3] = {{socket, !c.out.empty()}, {stop_}, {listener_}};
+    if (net::WaitAny(w, 3, wake) < 0) break;
+    if (w[1].readable) break;
+    if (w[0].readable) alive = HandleInput(c);
+    if (w[2].readable) {
+      const net::Socket other = net::Accept(listener_);
+      if (other != net::kNoSocket) {
         waiting_.push_back(other);
         waitingSince_.push_back(Clock::now());
       }
@@ -198,7 +162,7 @@ void ModuleServer::Serve(int fd) {
     // One client at a time: a newcomer that waited too long is turned away.
     for (std::size_t i = 0; i < waiting_.size();) {
       if (Clock::now() - waitingSince_[i] >= kWaitForPrevious) {
-        ::close(waiting_[i]);
+        net::Close(waiting_[i]);
         waiting_.erase(waiting_.begin() + static_cast<long>(i));
         waitingSince_.erase(waitingSince_.begin() + static_cast<long>(i));
       } else {
@@ -215,7 +179,7 @@ void ModuleServer::Serve(int fd) {
     if (alive) alive = Flush(c);
   }
   if (c.drop) Flush(c);
-  ::close(fd);
+  net::Close(socket);
   std::lock_guard lock(mutex_);
   sessions_.back().closed = Now();
   model_.OnDisconnect();
@@ -223,8 +187,8 @@ void ModuleServer::Serve(int fd) {
 
 bool ModuleServer::HandleInput(Connection& c) {
   uint8_t chunk[4096];
-  const ssize_t n = ::recv(c.fd, chunk, sizeof chunk, MSG_DONTWAIT);
-  if (n < 0 && (errno == EAGAIN || errno == EINTR)) return true;
+  const long n = net::Receive(c.socket, chunk, sizeof chunk);
+  if (n == net::kWouldBlock) return true;
   if (n <= 0) return false;
   {
     std::lock_guard lock(mutex_);
@@ -259,10 +223,10 @@ void ModuleServer::MoveDueBytes(Connection& c, Clock::time_point now) {
 
 bool ModuleServer::Flush(Connection& c) {
   while (!c.out.empty()) {
-    const ssize_t n = ::send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    const long n = net::Send(c.socket, c.out.data(), c.out.size());
     if (n > 0) {
       c.out.erase(c.out.begin(), c.out.begin() + n);
-    } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+    } else if (n == net::kWouldBlock) {
       return true;
     } else {
       return false;

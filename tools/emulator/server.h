@@ -12,6 +12,7 @@
 
 #include "module_model.h"
 #include "module_spec.h"
+#include "serial/socket.h"
 
 namespace emulator {
 
@@ -22,10 +23,10 @@ class ModuleServer {
  public:
   using Clock = std::chrono::steady_clock;
 
-  /// `byteTimeUs`: the line's time per byte sent (0: unpaced). `stopFd` becomes readable
+  /// `byteTimeUs`: the line's time per byte sent (0: unpaced). `stop` becomes readable
   /// when the server must end. The dump gives the times of its connections in microseconds
   /// since `epoch`: one epoch for all modules of a program lets a reader line them up.
-  ModuleServer(const ModuleSpec& spec, int com, uint32_t byteTimeUs, int stopFd,
+  ModuleServer(const ModuleSpec& spec, int com, uint32_t byteTimeUs, downloader::net::Socket stop,
                Clock::time_point epoch);
   ~ModuleServer();
 
@@ -35,7 +36,7 @@ class ModuleServer {
   int Com() const { return com_; }
   const ModuleSpec& Spec() const { return spec_; }
 
-  /// Serves until the stop descriptor is readable. Runs on its own thread.
+  /// Serves until the stop socket is readable. Runs on its own thread.
   void Run();
 
   /// What the module has received so far, as JSON. Any thread.
@@ -50,7 +51,7 @@ class ModuleServer {
     int64_t closed = -1;    ///< -1 while it is served
   };
 
-  void Serve(int fd);
+  void Serve(downloader::net::Socket socket);
   bool HandleInput(Connection& c);
   void HandleSubnegotiation(Connection& c, const std::vector<uint8_t>& body);
   void Control(Connection& c, uint8_t value);
@@ -64,11 +65,11 @@ class ModuleServer {
   ModuleSpec spec_;
   int com_;
   uint32_t byteTimeUs_;
-  int stopFd_;
+  downloader::net::Socket stop_;
   Clock::time_point epoch_;
-  int listenFd_ = -1;
+  downloader::net::Socket listener_ = downloader::net::kNoSocket;
   uint16_t port_ = 0;
-  std::vector<int> waiting_;  // clients that came while another was served
+  std::vector<downloader::net::Socket> waiting_;  // clients that came while another was served
   std::vector<Clock::time_point> waitingSince_;
 
   std::mutex mutex_;  // guards everything below

@@ -1,10 +1,12 @@
 #include "objtool/description.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <system_error>
 
 #include "platform/file_names.h"
 
@@ -79,8 +81,13 @@ std::vector<uint8_t> SlotBytes(const json& slot, const std::string& field,
   }
   if (!slot.at("file").is_string()) Fail(field + ".file", "must be a file name");
   const std::filesystem::path name = baseDirectory / PathOf(slot.at("file").get<std::string>());
+  errno = 0;
   std::ifstream in(name, std::ios::binary);
-  if (!in) Fail(field + ".file", "cannot read " + NameOf(name));
+  if (!in) {
+    const int err = errno;
+    Fail(field + ".file", "cannot read " + NameOf(name) +
+                              (err != 0 ? ": " + std::generic_category().message(err) : ""));
+  }
   try {
     bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   } catch (const std::ios_base::failure&) {

@@ -1,9 +1,11 @@
 #include "objtool/objtool.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <system_error>
 
 #include "image/image_builder.h"
 #include "image/validation.h"
@@ -20,6 +22,7 @@ constexpr char kUsage[] =
     "       objtool info FILE [--json]\n"
     "       objtool embed LOADER IMAGE -o OUT\n"
     "       objtool extract LOADER -o IMAGE\n"
+    "       objtool --help | --version\n"
     "\n"
     "make     builds an object code image from a JSON description\n"
     "info     shows the image of an object file or a self-contained loader\n"
@@ -73,23 +76,31 @@ void Expect(const Arguments& args, std::size_t words, bool output, bool json) {
   if (args.json && !json) throw UsageError{"--json is not used by " + args.words[0]};
 }
 
+// The system's reason for the failed file call just made (errno cleared before it).
+std::string SystemReason() {
+  const int err = errno;
+  return err != 0 ? ": " + std::generic_category().message(err) : std::string();
+}
+
 std::string ReadAll(const std::string& name) {
   std::error_code error;
   if (std::filesystem::is_directory(PathOf(name), error)) {
     throw InputError{name + ": is a directory"};
   }
+  errno = 0;
   std::ifstream in(PathOf(name), std::ios::binary);
-  if (!in) throw InputError{name + ": cannot open"};
+  if (!in) throw InputError{name + ": cannot open" + SystemReason()};
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw InputError{name + ": cannot read"};
+  if (in.bad()) throw InputError{name + ": cannot read" + SystemReason()};
   return bytes;
 }
 
 void WriteAll(const std::string& name, std::string_view bytes) {
+  errno = 0;
   std::ofstream out(PathOf(name), std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   out.close();
-  if (!out) throw InputError{name + ": cannot write"};
+  if (!out) throw InputError{name + ": cannot write" + SystemReason()};
 }
 
 std::string_view View(const ObjectImage& image) {
@@ -182,6 +193,10 @@ int Extract(const Arguments& args, std::ostream& out) {
 }  // namespace
 
 int RunObjtool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args == std::vector<std::string>{"--version"}) {
+    out << "objtool " DOWNLOADER_VERSION "\n";
+    return kExitOk;
+  }
   try {
     const Arguments split = Split(args);
     if (split.words.empty()) throw UsageError{"no command"};

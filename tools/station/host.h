@@ -17,6 +17,7 @@ struct HostEvent {
     kInterrupt,     ///< the station was asked to stop (Ctrl-C): `signal`
     kOperatorLine,  ///< a line on standard input (`bytes`, without the newline)
     kOperatorEnd,   ///< standard input has ended
+    kResized,       ///< the terminal's size has changed
   };
   Kind kind = Kind::kOutput;
   int id = -1;
@@ -33,7 +34,9 @@ class Host {
   virtual ~Host() = default;
 
   /// Starts `program` with `args`, standard input empty, standard output and error each on
-  /// a pipe the host reads. An id from 0, or -1 with `error` set when it cannot be started.
+  /// a pipe the host reads, unattended: where variables name a display (DISPLAY,
+  /// WAYLAND_DISPLAY, QT_QPA_PLATFORM), they are left out. An id from 0, or -1 with `error`
+  /// set when it cannot be started.
   virtual int Start(const std::string& program, const std::vector<std::string>& args,
                     std::string& error) = 0;
   /// Asks a loader to end (SIGTERM); Kill ends it at once. Nothing once it has ended.
@@ -75,5 +78,8 @@ class Terminal {
 
 std::unique_ptr<Host> MakeSystemHost();
 std::unique_ptr<Terminal> MakeSystemTerminal();
+/// The station's arguments as UTF-8, without the program's name. POSIX: `argv` as given;
+/// Windows: the wide command line (`argv` holds it in the ANSI code page).
+std::vector<std::string> StationArguments(int argc, char** argv);
 
 }  // namespace downloader::station

@@ -14,6 +14,8 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <string_view>
+#include <vector>
 
 #include "host.h"
 
@@ -25,6 +27,8 @@ namespace {
 
 constexpr std::size_t kReadChunk = 64 * 1024;
 const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// A loader run unattended must never open a window: one would wait for someone to close it.
+const std::string_view kDisplayVariables[] = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
 
 // Signals reach the event loop as bytes on this pipe, so a wait in poll() sees them.
 int signalPipe[2] = {-1, -1};
@@ -34,6 +38,21 @@ extern "C" void OnSignal(int signal) {
   const char byte = static_cast<char>(signal);
   [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
   errno = saved;
+}
+
+// The station's environment without the display variables.
+std::vector<char*> LoaderEnvironment() {
+  std::vector<char*> env;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view text(*entry);
+    const std::string_view name = text.substr(0, text.find('='));
+    if (std::find(std::begin(kDisplayVariables), std::end(kDisplayVariables), name) ==
+        std::end(kDisplayVariables)) {
+      env.push_back(*entry);
+    }
+  }
+  env.push_back(nullptr);
+  return env;
 }
 
 std::string ErrorText(int error) {
@@ -74,6 +93,8 @@ class PosixHost final : public Host {
     action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     for (const int s : kStopSignals) ::sigaction(s, &action, nullptr);
+    // A terminal's new size: the table is drawn again to fit it.
+    ::sigaction(SIGWINCH, &action, nullptr);
     action.sa_flags = SA_RESTART | SA_NOCLDSTOP;
     ::sigaction(SIGCHLD, &action, nullptr);
     // Output to a reader that has gone is a failed write, not the end of the station.
@@ -132,9 +153,11 @@ class PosixHost final : public Host {
         &attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     pid_t pid = -1;
     const bool search = program.find('/') == std::string::npos;
+    std::vector<char*> env = LoaderEnvironment();
     const int rc =
-        search ? ::posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv.data(), environ)
-               : ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+        search
+            ? ::posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv.data(), env.data())
+            : ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), env.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     ::close(out[1]);
@@ -288,6 +311,11 @@ class PosixHost final : public Host {
           continue;
         }
         HostEvent event;
+        if (signal == SIGWINCH) {
+          event.kind = HostEvent::Kind::kResized;
+          events.push_back(std::move(event));
+          continue;
+        }
         event.kind = HostEvent::Kind::kInterrupt;
         event.signal = signal;
         event.how = signal == SIGINT ? "Ctrl-C" : "signal " + std::to_string(signal);
@@ -394,6 +422,10 @@ class PosixHost final : public Host {
 
 std::unique_ptr<Host> MakeSystemHost() {
   return std::make_unique<PosixHost>();
+}
+
+std::vector<std::string> StationArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + 1, argv + argc);
 }
 
 }  // namespace downloader::station

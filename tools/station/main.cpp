@@ -9,7 +9,7 @@
 
 int main(int argc, char** argv) {
   using namespace downloader::station;
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  const std::vector<std::string> args = StationArguments(argc, argv);
   std::string error;
   const auto options = ParseStationOptions(args, error);
   auto terminal = MakeSystemTerminal();

@@ -1,8 +1,6 @@
 #include "ports.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <fstream>
 #include <set>
 #include <system_error>
 
@@ -35,19 +33,9 @@ int PortNumber(std::string_view s, bool bare) {
   return n >= kFirstPort && n <= kLastPort ? n : 0;
 }
 
-// The first line of a small map entry, trimmed; how the loader reads it.
-std::string FirstLine(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::string line(4096, '\0');
-  in.read(line.data(), static_cast<std::streamsize>(line.size()));
-  line.resize(static_cast<std::size_t>(in.gcount()));
-  return std::string(Trim(std::string_view(line).substr(0, line.find('\n'))));
-}
-
-std::optional<std::filesystem::path> ExistingDirectory(const std::filesystem::path& p) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(p, ec)) return p;
-  return std::nullopt;
+// The first line of a map entry, trimmed; how the loader reads it.
+std::string FirstLine(std::string_view head) {
+  return std::string(Trim(head.substr(0, head.find('\n'))));
 }
 
 }  // namespace
@@ -91,31 +79,25 @@ std::optional<std::vector<int>> ParsePortList(std::string_view list, std::string
 }
 
 std::optional<std::filesystem::path> PortMapDirectory() {
-  if (const char* ports = std::getenv("DOWNLOADER_PORTS")) return std::filesystem::path(ports);
-  std::filesystem::path config;
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg != '\0') {
-    config = xdg;
-  } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-    config = std::filesystem::path(home) / ".config";
+  PortMapPlaces places = SystemPortMapPlaces();
+  if (places.named) return places.named;
+  for (const auto& folder : places.folders) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(folder, ec)) return folder;
   }
-  if (!config.empty()) {
-    if (auto user = ExistingDirectory(config / "downloader" / "ports")) return user;
-  }
-  return ExistingDirectory("/etc/downloader/ports");
+  return std::nullopt;
 }
 
 std::vector<int> PortMapPorts(const std::filesystem::path& directory) {
   std::vector<int> ports;
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(directory, ec)) {
-    const std::string name = entry.path().filename().string();
-    const int com = PortNumber(name, false);
+  for (const PortMapEntry& entry : ListPortMap(directory)) {
+    const int com = PortNumber(entry.name, false);
     // Exactly the name the loader looks for: upper case, no leading zero.
-    if (com == 0 || name != PortName(com)) continue;
-    if (entry.is_symlink(ec)) {
+    if (com == 0 || entry.name != PortName(com)) continue;
+    if (entry.link) {
       ports.push_back(com);
-    } else if (entry.is_regular_file(ec)) {
-      const std::string line = FirstLine(entry.path());
+    } else if (entry.file) {
+      const std::string line = FirstLine(entry.head);
       if (!line.empty() && line != "none") ports.push_back(com);
     }
   }

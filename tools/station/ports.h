@@ -21,14 +21,37 @@ std::string PortName(int com);
 /// twice, or the list is empty.
 std::optional<std::vector<int>> ParsePortList(std::string_view list, std::string& error);
 
-/// The port map folder the loader uses: $DOWNLOADER_PORTS when set, else the first that
-/// exists of $XDG_CONFIG_HOME/downloader/ports (~/.config/downloader/ports) and
-/// /etc/downloader/ports. Nothing when there is none.
+/// The port map folder the loader uses: the folder named by DOWNLOADER_PORTS when it is
+/// set, else the first of the system's folders that exists (PortMapPlaces). Nothing when
+/// there is none.
 std::optional<std::filesystem::path> PortMapDirectory();
 
 /// The ports of a port map in number order: every entry named exactly COM1 to COM99,
 /// except those hidden on purpose (a file whose first line is empty or "none"). A symbolic
 /// link counts without being followed: the station never opens a device.
 std::vector<int> PortMapPorts(const std::filesystem::path& directory);
+
+// The system's side of the port map, one backend per platform.
+
+/// Where the loader looks for its port map. POSIX: $DOWNLOADER_PORTS, else
+/// $XDG_CONFIG_HOME/downloader/ports (~/.config/downloader/ports), then
+/// /etc/downloader/ports. Windows: %DOWNLOADER_PORTS%, else %APPDATA%\downloader\ports,
+/// then %ProgramData%\downloader\ports.
+struct PortMapPlaces {
+  std::optional<std::filesystem::path> named;  ///< DOWNLOADER_PORTS: used even when missing
+  std::vector<std::filesystem::path> folders;  ///< otherwise the first of these that exists
+};
+PortMapPlaces SystemPortMapPlaces();
+
+/// One entry of a port map folder, as listed, never opened as a device.
+struct PortMapEntry {
+  std::string name;  ///< UTF-8
+  bool link = false;
+  bool file = false;
+  std::string head;  ///< a file's first bytes (up to 4 KiB)
+};
+/// The entries of `directory`; none when it cannot be read. Windows: entries named after
+/// devices (COM1 ...) are read as the files they are, through the \\?\ form of the name.
+std::vector<PortMapEntry> ListPortMap(const std::filesystem::path& directory);
 
 }  // namespace downloader::station

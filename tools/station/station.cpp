@@ -5,6 +5,7 @@
 #include <optional>
 #include <system_error>
 
+#include "file_names.h"
 #include "model.h"
 #include "ports.h"
 #include "report.h"
@@ -35,13 +36,13 @@ std::string Message(const std::string& text) {
 // it was started in and then in its own, so a file found here is passed as a full path;
 // a full path with no second slash ("/x.obj") would read as a switch, so it gets one.
 std::string ImageArgument(const std::string& image) {
-  std::filesystem::path path(image);
+  std::filesystem::path path = PathOf(image);
   std::error_code ec;
   if (path.is_relative() &&
-      (std::filesystem::exists(path, ec) || std::filesystem::exists(image + ".obj", ec))) {
+      (std::filesystem::exists(path, ec) || std::filesystem::exists(PathOf(image + ".obj"), ec))) {
     path = std::filesystem::absolute(path, ec);
   }
-  std::string text = path.string();
+  std::string text = TextOf(path);
   if (!text.empty() && text[0] == '/' && text.find('/', 1) == std::string::npos) {
     text = "/." + text;
   }
@@ -74,7 +75,9 @@ class Station {
   void Handle(Round& round, Loader& loader, const HostEvent& event);
   void Interrupt(Round& round, const HostEvent& event);
   void EndLoader(Round& round, Loader& loader, const std::string& how);
-  void Draw(const Round& round, Clock::time_point started);
+  bool Draw(const Round& round, Clock::time_point started);
+  void GoPlain(const Round& round);
+  std::string BackToTable();
   bool WriteReport();
   bool OperatorWantsMore();
   void Say(const std::string& line) { terminal_.Out(line + "\n"); }
@@ -93,7 +96,8 @@ class Station {
   std::string interruptHow_;
   Clock::time_point stopDeadline_;
   bool live_ = false;
-  std::size_t drawnLines_ = 0;
+  std::size_t drawnLines_ = 0;  // the table on the terminal: its lines
+  int drawnWidth_ = 0;          // and the terminal's width when it was drawn
   Clock::time_point lastDraw_;
   bool reportFailed_ = false;
 };
@@ -136,10 +140,16 @@ std::optional<ImageInfo> Station::ReadImage() {
   bool silent = false;
   while (!ended) {
     for (const HostEvent& event : host_.Wait(deadline, false)) {
-      if (event.kind == HostEvent::Kind::kOutput && event.id == id) {
+      if (event.kind == HostEvent::Kind::kOutput && event.id == id && !ended) {
         for (auto& line : reader.Feed(event.bytes)) lines.push_back(std::move(line));
         deadline = host_.Now() + options_.timeout;
-      } else if (event.kind == HostEvent::Kind::kEnded && event.id == id) {
+        // The final line is the whole answer. A loader that stays after it (one that shows
+        // its refusal in a window as well) is not waited for.
+        if (std::any_of(lines.begin(), lines.end(), [](const StatusLine& l) { return l.final; })) {
+          host_.Kill(id);
+          ended = true;
+        }
+      } else if (event.kind == HostEvent::Kind::kEnded && event.id == id && !ended) {
         for (auto& line : reader.Finish()) lines.push_back(std::move(line));
         how = event.how;
         ended = true;
@@ -201,12 +211,14 @@ void Station::RunRound(Round& round) {
     round.rows.push_back(std::move(row));
   }
 
-  live_ = terminal_.Live() && static_cast<int>(round.rows.size()) + 3 < terminal_.Height();
+  live_ = terminal_.Live();
   drawnLines_ = 0;
   if (live_) {
     terminal_.Quiet(true);
-    Draw(round, started);
-  } else {
+    live_ = Draw(round, started);
+    if (!live_) terminal_.Quiet(false);
+  }
+  if (!live_) {
     Say(RoundStartLine(round));
     for (const PortRow& row : round.rows) {
       if (row.outcome != Outcome::kRunning) Say(OutcomeLine(row));
@@ -223,9 +235,14 @@ void Station::RunRound(Round& round) {
       if (!loader.ended && !loader.killed) deadline = std::min(deadline, EndBy(round, loader));
     }
     if (live_ && dirty) deadline = std::min(deadline, lastDraw_ + kRedrawPeriod);
+    bool resized = false;
     for (const HostEvent& event : host_.Wait(deadline, false)) {
       if (event.kind == HostEvent::Kind::kInterrupt) {
         Interrupt(round, event);
+        continue;
+      }
+      if (event.kind == HostEvent::Kind::kResized) {
+        resized = true;
         continue;
       }
       for (Loader& loader : loaders_) {
@@ -244,17 +261,21 @@ void Station::RunRound(Round& round) {
             "killed after " + std::to_string(options_.timeout.count()) + " s without a status line";
       }
     }
-    if (live_ && dirty && now - lastDraw_ >= kRedrawPeriod) {
-      Draw(round, started);
+    if (live_ && (resized || (dirty && now - lastDraw_ >= kRedrawPeriod))) {
+      if (!Draw(round, started)) GoPlain(round);
       dirty = false;
     }
   }
 
   round.end = std::chrono::system_clock::now();
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(host_.Now() - started);
+  if (live_ && !Draw(round, started)) GoPlain(round);
   if (live_) {
-    Draw(round, started);
     terminal_.Quiet(false);
+    // The table may have cut a failure's text: each is given whole below it.
+    for (const PortRow& row : round.rows) {
+      if (row.outcome == Outcome::kFailed) Say(OutcomeLine(row));
+    }
     for (const PortRow& row : round.rows) {
       for (const std::string& message : row.messages) Say(MessageLine(row, message));
     }
@@ -331,17 +352,53 @@ void Station::Interrupt(Round& round, const HostEvent& event) {
   }
 }
 
-void Station::Draw(const Round& round, Clock::time_point started) {
+// Draws the table over the one drawn before; false, with nothing drawn, when the terminal
+// is too narrow or too low for it.
+bool Station::Draw(const Round& round, Clock::time_point started) {
   const TableStyle style{terminal_.Width(), terminal_.Colours()};
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(host_.Now() - started);
   const std::vector<std::string> lines = RenderTable(round, style, elapsed);
-  std::string text;
-  // Back to the table's first line; each line is shorter than the terminal, so none wrapped.
-  if (drawnLines_ > 0) text = "\r\x1b[" + std::to_string(drawnLines_) + "A";
+  if (lines.empty() || static_cast<int>(lines.size()) >= terminal_.Height()) return false;
+  std::string text = BackToTable();
   for (const std::string& line : lines) text += "\x1b[2K" + line + "\n";
+  // Below the table: what a narrowing terminal wrapped of the last one.
+  text += "\x1b[J";
   terminal_.Out(text);
   drawnLines_ = lines.size();
+  drawnWidth_ = style.width;
   lastDraw_ = host_.Now();
+  return true;
+}
+
+// The cursor back to the table's first line. Every line was drawn one column narrower
+// than the terminal was; a terminal narrowed since then shows each over several lines
+// (one that does not rewrap its lines on a resize loses a few lines above the table to
+// the redraw, which is all the harm).
+std::string Station::BackToTable() {
+  if (drawnLines_ == 0) return "";
+  const int width = std::max(terminal_.Width(), 1);
+  const std::size_t each =
+      static_cast<std::size_t>(std::max(1, (drawnWidth_ - 1 + width - 1) / width));
+  const std::size_t lines = drawnLines_ * each;
+  drawnLines_ = 0;
+  return "\r\x1b[" + std::to_string(lines) + "A";
+}
+
+// The terminal has become too small for the table: the rest of the round is told in plain
+// lines, starting with where every port stands.
+void Station::GoPlain(const Round& round) {
+  terminal_.Out(BackToTable() + "\x1b[J");
+  terminal_.Quiet(false);
+  live_ = false;
+  Say(RoundStartLine(round));
+  for (const PortRow& row : round.rows) {
+    if (row.outcome != Outcome::kRunning) {
+      Say(OutcomeLine(row));
+    } else if (row.module) {
+      Say(EventLine(row, Change::kFound));
+    }
+    for (const std::string& message : row.messages) Say(MessageLine(row, message));
+  }
 }
 
 bool Station::WriteReport() {

@@ -3,14 +3,37 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <string_view>
+
+#include "file_names.h"
 
 namespace downloader::station {
 
 namespace {
 
-constexpr int kBarCells = 12;
+// The table's columns: port, module, version, slot, bar, percentage, result, two blanks
+// apart. Only the module, bar and result columns change width.
+constexpr int kPortColumns = 5;
+constexpr int kVersionColumns = 7;
+constexpr int kSlotColumns = 4;
+constexpr int kPercentColumns = 4;
+constexpr int kGap = 2;
+// Slot, blank, the bar's brackets, blank and percentage around the bar's cells.
+constexpr int kProgressFrame = kSlotColumns + 1 + 2 + 1 + kPercentColumns;
+constexpr int kFixedColumns =
+    kPortColumns + kGap + kGap + kVersionColumns + kGap + kProgressFrame + kGap;
+constexpr int kBarMax = 12;
+constexpr int kBarMin = 4;
 constexpr int kModuleMin = 6;
-constexpr int kModuleMax = 24;
+constexpr int kModuleMax = 40;
+constexpr int kResultMin = 12;
+// The result column is kept as wide as the success line, so the bar does not shrink when
+// the first port succeeds. A longer result narrows the bar for at most this many columns:
+// the longest errors are cut on any usual terminal, and are given whole below the table.
+constexpr int kResultWanted = 24;  // "044-Download successful!"
+constexpr int kResultWantedMost = 48;
+// Where a module's name is cut, its end stays: a variant's "24" or "40" is there.
+constexpr std::string_view kCut = "\u2026";
 
 const char* const kReset = "\x1b[0m";
 const char* const kBold = "\x1b[1m";
@@ -48,24 +71,101 @@ std::size_t Utf8Length(std::string_view s, std::size_t i) {
   return n;
 }
 
-// Columns a valid UTF-8 text takes: one per character.
-int Columns(std::string_view s) {
-  return static_cast<int>(std::count_if(
-      s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+// Characters that take other than one column on a terminal: first, last, columns. Wide:
+// the East Asian wide and fullwidth blocks and the emoji shown as pictures; none: combining
+// marks, zero-width spaces and joiners, variation selectors.
+struct ColumnRange {
+  char32_t first;
+  char32_t last;
+  int columns;
+};
+constexpr ColumnRange kColumnRanges[] = {
+    {0x0300, 0x036F, 0},   {0x0483, 0x0489, 0},   {0x0591, 0x05BD, 0},   {0x0610, 0x061A, 0},
+    {0x064B, 0x065F, 0},   {0x0E31, 0x0E31, 0},   {0x0E34, 0x0E3A, 0},   {0x0E47, 0x0E4E, 0},
+    {0x1100, 0x115F, 2},   {0x1AB0, 0x1AFF, 0},   {0x1DC0, 0x1DFF, 0},   {0x200B, 0x200F, 0},
+    {0x2028, 0x202E, 0},   {0x2060, 0x2064, 0},   {0x20D0, 0x20FF, 0},   {0x231A, 0x231B, 2},
+    {0x2329, 0x232A, 2},   {0x23E9, 0x23EC, 2},   {0x23F0, 0x23F0, 2},   {0x23F3, 0x23F3, 2},
+    {0x25FD, 0x25FE, 2},   {0x2614, 0x2615, 2},   {0x2648, 0x2653, 2},   {0x267F, 0x267F, 2},
+    {0x2693, 0x2693, 2},   {0x26A1, 0x26A1, 2},   {0x26AA, 0x26AB, 2},   {0x26BD, 0x26BE, 2},
+    {0x26C4, 0x26C5, 2},   {0x26CE, 0x26CE, 2},   {0x26D4, 0x26D4, 2},   {0x26EA, 0x26EA, 2},
+    {0x26F2, 0x26F3, 2},   {0x26F5, 0x26F5, 2},   {0x26FA, 0x26FA, 2},   {0x26FD, 0x26FD, 2},
+    {0x2705, 0x2705, 2},   {0x270A, 0x270B, 2},   {0x2728, 0x2728, 2},   {0x274C, 0x274C, 2},
+    {0x274E, 0x274E, 2},   {0x2753, 0x2755, 2},   {0x2757, 0x2757, 2},   {0x2795, 0x2797, 2},
+    {0x27B0, 0x27B0, 2},   {0x27BF, 0x27BF, 2},   {0x2B1B, 0x2B1C, 2},   {0x2B50, 0x2B50, 2},
+    {0x2B55, 0x2B55, 2},   {0x2E80, 0x303E, 2},   {0x3041, 0x33FF, 2},   {0x3400, 0x4DBF, 2},
+    {0x4E00, 0x9FFF, 2},   {0xA000, 0xA4CF, 2},   {0xA960, 0xA97F, 2},   {0xAC00, 0xD7A3, 2},
+    {0xF900, 0xFAFF, 2},   {0xFE00, 0xFE0F, 0},   {0xFE10, 0xFE19, 2},   {0xFE20, 0xFE2F, 0},
+    {0xFE30, 0xFE6F, 2},   {0xFEFF, 0xFEFF, 0},   {0xFF00, 0xFF60, 2},   {0xFFE0, 0xFFE6, 2},
+    {0x1F004, 0x1F004, 2}, {0x1F0CF, 0x1F0CF, 2}, {0x1F18E, 0x1F18E, 2}, {0x1F191, 0x1F19A, 2},
+    {0x1F200, 0x1F251, 2}, {0x1F300, 0x1F64F, 2}, {0x1F680, 0x1F6FF, 2}, {0x1F900, 0x1F9FF, 2},
+    {0x1FA70, 0x1FAFF, 2}, {0x20000, 0x2FFFD, 2}, {0x30000, 0x3FFFD, 2}, {0xE0000, 0xE0FFF, 0},
+};
+
+int CharacterColumns(char32_t c) {
+  for (const ColumnRange& range : kColumnRanges) {
+    if (c < range.first) return 1;
+    if (c <= range.last) return range.columns;
+  }
+  return 1;
 }
 
-// `s` cut or padded with blanks to exactly `columns`.
+// The character of the valid UTF-8 sequence at s[i], and its length.
+char32_t Decode(std::string_view s, std::size_t i, std::size_t& length) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char b = byte(i);
+  length = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+  if (i + length > s.size()) {
+    length = 1;
+    return U'?';
+  }
+  char32_t c = length == 1 ? b : length == 2 ? b & 0x1F : length == 3 ? b & 0x0F : b & 0x07;
+  for (std::size_t k = 1; k < length; ++k) c = (c << 6) | (byte(i + k) & 0x3F);
+  return c;
+}
+
+// `s` cut or padded with blanks to exactly `columns` display columns. A wide character
+// that would stand half outside is left out.
 std::string Fit(std::string_view s, int columns) {
   std::string out;
   int used = 0;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    const bool starts = (static_cast<unsigned char>(s[i]) & 0xC0) != 0x80;
-    if (starts && used == columns) break;
-    if (starts) ++used;
-    out.push_back(s[i]);
+  for (std::size_t i = 0; i < s.size();) {
+    std::size_t length = 0;
+    const int w = CharacterColumns(Decode(s, i, length));
+    if (used + w > columns) break;
+    used += w;
+    out.append(s.substr(i, length));
+    i += length;
   }
   out.append(static_cast<std::size_t>(columns - used), ' ');
   return out;
+}
+
+// The last `columns` display columns of `s` (fewer when a wide character is in the way).
+std::string Tail(std::string_view s, int columns) {
+  std::vector<std::size_t> starts;
+  for (std::size_t i = 0, length = 0; i < s.size(); i += length) {
+    Decode(s, i, length);
+    starts.push_back(i);
+  }
+  std::size_t from = s.size();
+  int used = 0;
+  while (!starts.empty()) {
+    std::size_t length = 0;
+    const int w = CharacterColumns(Decode(s, starts.back(), length));
+    if (used + w > columns) break;
+    used += w;
+    from = starts.back();
+    starts.pop_back();
+  }
+  return std::string(s.substr(from));
+}
+
+// `s` in exactly `columns`: cut in the middle when it is longer, so its end stays.
+std::string FitKeepingEnd(std::string_view s, int columns) {
+  if (DisplayColumns(s) <= columns || columns < 6) return Fit(s, columns);
+  const std::string tail = Tail(s, columns / 3);
+  const int head = columns - 1 - DisplayColumns(tail);
+  return Fit(Fit(s, head) + std::string(kCut) + tail, columns);
 }
 
 std::string Paint(const std::string& text, const char* colour, bool on) {
@@ -123,7 +223,7 @@ const char* ResultColour(const PortRow& row) {
 std::string Title(const Round& round) {
   return "Round " + std::to_string(round.number) + ": " + DisplayText(round.image.product) +
          ", checksum " + std::to_string(round.image.checksum) + ", " +
-         DisplayText(std::filesystem::path(round.image.file).filename().string());
+         DisplayText(TextOf(PathOf(round.image.file).filename()));
 }
 
 }  // namespace
@@ -156,32 +256,62 @@ std::string DisplayText(std::string_view text) {
   return out;
 }
 
+int DisplayColumns(std::string_view text) {
+  int columns = 0;
+  for (std::size_t i = 0, length = 0; i < text.size(); i += length) {
+    columns += CharacterColumns(Decode(text, i, length));
+  }
+  return columns;
+}
+
+std::optional<TableColumns> FitTableColumns(int width, int moduleWanted, int resultWanted) {
+  // One column is left free: a line that reaches the last one makes some terminals wrap.
+  const int usable = width - 1;
+  TableColumns c{std::clamp(moduleWanted, kModuleMin, kModuleMax), kBarMax,
+                 std::max(resultWanted, kResultMin)};
+  int over = kFixedColumns + c.module + c.bar + c.result - usable;
+  // Narrowed in this order: the bar, the result down to its least, then the module.
+  const auto narrow = [&over](int& columns, int least) {
+    const int cut = std::clamp(over, 0, std::max(columns - least, 0));
+    columns -= cut;
+    over -= cut;
+  };
+  narrow(c.bar, kBarMin);
+  narrow(c.result, kResultMin);
+  narrow(c.module, kModuleMin);
+  if (over > 0) return std::nullopt;
+  c.result -= over;  // what is left over widens the result
+  return c;
+}
+
 std::vector<std::string> RenderTable(const Round& round, const TableStyle& style,
                                      std::chrono::milliseconds elapsed) {
   const bool c = style.colour;
-  const int width = std::max(style.width - 1, 20);
-  int moduleWidth = kModuleMin;
+  int moduleWanted = 0;
+  int resultWanted = kResultWanted;
   for (const PortRow& row : round.rows) {
-    moduleWidth = std::max(moduleWidth, Columns(ModuleText(row)));
+    moduleWanted = std::max(moduleWanted, DisplayColumns(ModuleText(row)));
+    resultWanted = std::max(resultWanted, DisplayColumns(ResultText(row)));
   }
-  moduleWidth = std::min(moduleWidth, kModuleMax);
-
-  // Columns: port 5, module, version 7, slot 4, bar, percentage 4, then the result.
-  const std::string gap = "  ";
-  const int fixed = 5 + 2 + moduleWidth + 2 + 7 + 2 + 4 + 1 + (kBarCells + 2) + 1 + 4 + 2;
-  const int resultWidth = std::max(width - fixed, 0);
+  const std::optional<TableColumns> columns =
+      FitTableColumns(style.width, moduleWanted, std::min(resultWanted, kResultWantedMost));
+  if (!columns) return {};
+  const int width = style.width - 1;
+  const int bar = columns->bar;
+  const std::string gap(kGap, ' ');
 
   std::vector<std::string> lines;
   lines.push_back(Paint(Fit(Title(round), width), kBold, c));
   lines.push_back(
-      Paint(Fit(Fit("PORT", 5) + gap + Fit("MODULE", moduleWidth) + gap + Fit("VERSION", 7) + gap +
-                    "SLOT " + Fit("PROGRESS", kBarCells + 7) + gap + "RESULT",
+      Paint(Fit(Fit("PORT", kPortColumns) + gap + Fit("MODULE", columns->module) + gap +
+                    Fit("VERSION", kVersionColumns) + gap + "SLOT " +
+                    Fit("PROGRESS", kProgressFrame - kSlotColumns - 1 + bar) + gap + "RESULT",
                 width),
             kBold, c));
   for (const PortRow& row : round.rows) {
     std::string progress;
     if (row.slot >= 0) {
-      const int filled = std::clamp(row.percent, 0, 100) * kBarCells / 100;
+      const int filled = std::clamp(row.percent, 0, 100) * bar / 100;
       char slot[16];
       char percent[16];
       std::snprintf(slot, sizeof slot, "%4d", row.slot);
@@ -189,13 +319,14 @@ std::vector<std::string> RenderTable(const Round& round, const TableStyle& style
       progress = std::string(slot) + " [" +
                  Paint(std::string(static_cast<std::size_t>(filled), '#'),
                        row.outcome == Outcome::kRunning ? kCyan : ResultColour(row), c) +
-                 std::string(static_cast<std::size_t>(kBarCells - filled), '-') + "] " + percent;
+                 std::string(static_cast<std::size_t>(bar - filled), '-') + "] " + percent;
     } else {
-      progress = std::string(static_cast<std::size_t>(4 + 1 + kBarCells + 2 + 1 + 4), ' ');
+      progress = std::string(static_cast<std::size_t>(kProgressFrame + bar), ' ');
     }
-    std::string line = Fit(PortName(row.com), 5) + gap + Fit(ModuleText(row), moduleWidth) + gap +
-                       Fit(VersionText(row), 7) + gap + progress + gap;
-    line += Paint(Fit(ResultText(row), resultWidth), ResultColour(row), c);
+    std::string line = Fit(PortName(row.com), kPortColumns) + gap +
+                       FitKeepingEnd(ModuleText(row), columns->module) + gap +
+                       Fit(VersionText(row), kVersionColumns) + gap + progress + gap;
+    line += Paint(Fit(ResultText(row), columns->result), ResultColour(row), c);
     lines.push_back(line);
   }
   const Counts counts = round.Count();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,9 +22,30 @@ struct TableStyle {
   bool colour = false;
 };
 
+/// The columns a text of DisplayText's kind takes on a terminal: two for each wide
+/// character (CJK, fullwidth forms, emoji), none for combining marks and zero-width
+/// characters, one for every other.
+int DisplayColumns(std::string_view text);
+
+/// The widths of the table's three columns that vary.
+struct TableColumns {
+  int module = 0;
+  int bar = 0;  ///< the progress bar's cells
+  int result = 0;
+  bool operator==(const TableColumns&) const = default;
+};
+
+/// Fits the table into a terminal `width` columns wide, one column left free, given the
+/// widest module name and result: first the bar narrows (12 cells down to 4), then the
+/// result (down to 12 columns), then the module (down to 6; its name is then cut in the
+/// middle). Columns left over widen the result. Nothing when even that is too wide: the
+/// station then writes plain lines.
+std::optional<TableColumns> FitTableColumns(int width, int moduleWanted, int resultWanted);
+
 /// The live table of a round: a title, a header, one row per port (module, version, the
 /// slot being written with its bar and percentage, the result) and a line of counts. Each
-/// line is shorter than `style.width` columns, so none wraps.
+/// line takes fewer than `style.width` columns, so none wraps. Empty when the table does
+/// not fit (FitTableColumns).
 std::vector<std::string> RenderTable(const Round& round, const TableStyle& style,
                                      std::chrono::milliseconds elapsed);
 
