@@ -17,4 +17,9 @@ std::string CommandLineErrorText(const Exception& error);
 /// version, and both return 0 at once.
 int RunDownloader(int argc, const char* const* argv, const StandardDescriptors& standard);
 
+/// The program's entry behind the platform's own: the standard handles checked, the
+/// window door installed, the arguments (from `argv`, or on Windows from the wide command
+/// line) handed to RunDownloader. A failure nothing else caught gives exit code 70.
+int LoaderMain(int argc, const char* const* argv);
+
 }  // namespace downloader

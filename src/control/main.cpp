@@ -8,18 +8,20 @@
 #include "platform/system.h"
 #include "ui/window_module.h"
 
-int main(int argc, char** argv) {
-  downloader::EndOnStopSignals();
-  const auto standard = downloader::SecureStandardDescriptors();
+namespace downloader {
+
+int LoaderMain(int argc, const char* const* argv) {
+  EndOnStopSignals();
+  const auto standard = SecureStandardDescriptors();
   try {
     // The window door, first: ReportError shows its dialogs through it from here on.
-    downloader::SetWindowSystem(downloader::MakeDisplayWindowSystem());
+    SetWindowSystem(MakeDisplayWindowSystem());
     // The arguments as UTF-8, whatever the platform handed over.
-    const std::vector<std::string> arguments = downloader::ProgramArguments(argc, argv);
+    const std::vector<std::string> arguments = ProgramArguments(argc, argv);
     std::vector<const char*> pointers;
     for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
     pointers.push_back(nullptr);
-    return downloader::RunDownloader(static_cast<int>(arguments.size()), pointers.data(), standard);
+    return RunDownloader(static_cast<int>(arguments.size()), pointers.data(), standard);
   } catch (const std::exception& error) {
     std::cerr << "downloader: internal error: " << error.what() << '\n';
   } catch (...) {
@@ -27,3 +29,5 @@ int main(int argc, char** argv) {
   }
   return 70;
 }
+
+}  // namespace downloader

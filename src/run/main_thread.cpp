@@ -1,5 +1,6 @@
 #include "run/main_thread.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -13,6 +14,7 @@ std::thread::id mainThread = std::this_thread::get_id();
 std::mutex queueMutex;
 std::condition_variable queueChanged;
 std::deque<std::function<void()>> queue;
+std::atomic<PostedHandlerWaker> waker{nullptr};
 
 }  // namespace
 
@@ -30,6 +32,11 @@ void PostToMainThread(std::function<void()> handler) {
     queue.push_back(std::move(handler));
   }
   queueChanged.notify_all();
+  if (const PostedHandlerWaker wake = waker.load()) wake();
+}
+
+void SetPostedHandlerWaker(PostedHandlerWaker wake) {
+  waker.store(wake);
 }
 
 void RunPostedHandlers() {
@@ -45,9 +52,9 @@ void RunPostedHandlers() {
   }
 }
 
-void WaitForPostedHandler(std::chrono::milliseconds limit) {
+bool WaitForPostedHandler(std::chrono::milliseconds limit) {
   std::unique_lock lock(queueMutex);
-  queueChanged.wait_for(lock, limit, [] { return !queue.empty(); });
+  return queueChanged.wait_for(lock, limit, [] { return !queue.empty(); });
 }
 
 }  // namespace downloader

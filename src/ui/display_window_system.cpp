@@ -45,6 +45,7 @@ class DisplayWindowSystem final : public WindowSystem {
   }
   void BringToForeground() override { Windowed().BringToForeground(); }
   void PumpEvents() override { Current().PumpEvents(); }
+  void WaitForEvents(std::chrono::milliseconds limit) override { Current().WaitForEvents(limit); }
 
  private:
   WindowSystem& Current() { return moduleWindows ? *moduleWindows : *console_; }

@@ -19,7 +19,7 @@ void ProcessMessages() {
 }
 
 void WaitAndProcessMessages(std::chrono::milliseconds limit) {
-  WaitForPostedHandler(limit);
+  Windows().WaitForEvents(limit);
   ProcessMessages();
 }
 

@@ -10,8 +10,9 @@ namespace downloader {
 /// pending events. Main thread only.
 void ProcessMessages();
 
-/// Like ProcessMessages, but first waits up to `limit` for a handler to be posted, so a
-/// main thread that waits for workers does not spin a processor.
+/// Like ProcessMessages, but first waits up to `limit` for a handler to be posted (or, with
+/// windows that can wake it, for one of their events), so a main thread that waits for
+/// workers does not spin a processor.
 void WaitAndProcessMessages(std::chrono::milliseconds limit);
 
 /// Keeps the message loop running for `duration`, at least: a wait of the main thread that

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
+
+#include "run/main_thread.h"
 
 namespace downloader {
 
@@ -23,9 +26,10 @@ inline constexpr int kModalCancel = 2;
 inline constexpr int kModalDownload = 4;
 
 /// The windowing services the loader needs. The core talks only to this interface; one
-/// implementation draws with Qt when a display exists, the console one serves runs without
-/// a display (dialog texts on standard error, questions on the terminal when standard input
-/// is one, otherwise answered as Cancel). All operations run on the main thread.
+/// implementation draws with Qt when a display exists, one with the Win32 API on Windows,
+/// the console one serves runs without a display (dialog texts on standard error, questions on the
+/// terminal when standard input is one, otherwise answered as Cancel). All operations run on the
+/// main thread.
 class WindowSystem {
  public:
   virtual ~WindowSystem() = default;
@@ -56,6 +60,9 @@ class WindowSystem {
   virtual void BringToForeground() = 0;
   /// One step of the toolkit's own event loop (nothing for the console).
   virtual void PumpEvents() = 0;
+  /// Waits up to `limit` for something to do on the main thread: a posted handler or, for
+  /// a toolkit that can wait on both, an event of its own. Never spins.
+  virtual void WaitForEvents(std::chrono::milliseconds limit) { WaitForPostedHandler(limit); }
 };
 
 /// The implementation in use: the console one unless another was installed.

@@ -6,5 +6,6 @@ if(NOT EXISTS ${HOST_BUILD_DIR}/CMakeCache.txt)
       -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDOWNLOADER_WERROR=ON
     COMMAND_ERROR_IS_FATAL ANY)
 endif()
-execute_process(COMMAND ${CMAKE_COMMAND} --build ${HOST_BUILD_DIR} --target wine_e2e_test
+execute_process(COMMAND ${CMAKE_COMMAND} --build ${HOST_BUILD_DIR}
+    --target wine_e2e_test wine_display_test
   COMMAND_ERROR_IS_FATAL ANY)
