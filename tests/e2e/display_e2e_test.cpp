@@ -44,7 +44,8 @@ bool Installed(const char* program) {
 class VirtualDisplay {
  public:
   VirtualDisplay()
-      : server_(kXvfb, {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"}) {
+      : server_(kXvfb, {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+                        "-noreset"}) {
     const auto number = server_.ReadLine(kLimit);
     if (!number) throw std::runtime_error("Xvfb did not start");
     name_ = ":" + *number;
