@@ -73,7 +73,7 @@ bool WriteDump(const std::string& path,
 int main(int argc, char** argv) {
   const std::vector<std::string> args = downloader::ProgramArguments(argc, argv);
   std::vector<emulator::ModuleSpec> specs;
-  uint32_t byteTimeUs = 0;
+  uint32_t byteTimeNs = 0;
   std::string portMap;
   std::string dumpFile;
   bool untilStdinCloses = false;
@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
       const long baud = std::strtol(text.c_str(), nullptr, 10);
       if (baud < 50 || baud > 4000000) return Fail("--pace " + text + ": not a baud rate");
       // Ten bits a byte: start, eight data bits, stop.
-      byteTimeUs = static_cast<uint32_t>(10'000'000 / baud);
+      byteTimeNs = static_cast<uint32_t>(10'000'000'000LL / baud);
     } else if (arg == "--port-map") {
       if (!value(portMap)) return Fail("--port-map needs a folder");
     } else if (arg == "--dump") {
@@ -122,6 +122,7 @@ int main(int argc, char** argv) {
     return Fail("--detach and --until-stdin-closes exclude each other");
 
   emulator::TakeRequests();
+  if (byteTimeNs != 0) emulator::PreciseTimers();
   if (detach) {
     if (const auto callersExit = emulator::Detach()) return *callersExit;
   }
@@ -139,7 +140,7 @@ int main(int argc, char** argv) {
       if (other->Com() == com) return Fail("COM" + std::to_string(com) + " given twice");
     }
     auto server =
-        std::make_unique<emulator::ModuleServer>(specs[i], com, byteTimeUs, stopWait, epoch);
+        std::make_unique<emulator::ModuleServer>(specs[i], com, byteTimeNs, stopWait, epoch);
     std::string error;
     if (!server->Listen(error)) {
       std::fprintf(stderr, "module-emulator: cannot listen on %s\n", error.c_str());

@@ -18,6 +18,10 @@ enum class Request {
 /// (POSIX: the signals are blocked in every thread and taken by sigwait).
 void TakeRequests();
 
+/// Makes the program's timed waits end at their time rather than up to 50 us later (Linux:
+/// a timer slack of 1 ns), so that a paced module sends its bytes at a UART's byte times.
+void PreciseTimers();
+
 /// Waits for the next request.
 Request WaitForRequest();
 

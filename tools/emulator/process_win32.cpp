@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <mmsystem.h>
+
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -30,6 +32,10 @@ BOOL WINAPI OnControl(DWORD type) {
 }
 
 }  // namespace
+
+void PreciseTimers() {
+  ::timeBeginPeriod(1);  // the system's timer then ticks every millisecond, not every 15.6
+}
 
 void TakeRequests() {
   ::SetConsoleCtrlHandler(OnControl, TRUE);

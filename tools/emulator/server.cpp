@@ -75,9 +75,9 @@ struct ModuleServer::Connection : Parser::Handler {
   bool dtr = false, rts = false, brk = false;
 };
 
-ModuleServer::ModuleServer(const ModuleSpec& spec, int com, uint32_t byteTimeUs, net::Socket stop,
+ModuleServer::ModuleServer(const ModuleSpec& spec, int com, uint32_t byteTimeNs, net::Socket stop,
                            Clock::time_point epoch)
-    : spec_(spec), com_(com), byteTimeUs_(byteTimeUs), stop_(stop), epoch_(epoch), model_(spec) {}
+    : spec_(spec), com_(com), byteTimeNs_(byteTimeNs), stop_(stop), epoch_(epoch), model_(spec) {}
 
 ModuleServer::~ModuleServer() {
   for (const net::Socket s : waiting_) net::Close(s);
@@ -201,7 +201,7 @@ bool ModuleServer::HandleInput(Connection& c) {
 void ModuleServer::Queue(Connection& c, const Reaction& reaction) {
   const auto now = Clock::now();
   for (const Reaction::Byte& b : reaction.bytes) {
-    auto due = std::max(now, c.lastDue) + std::chrono::microseconds(byteTimeUs_) +
+    auto due = std::max(now, c.lastDue) + std::chrono::nanoseconds(byteTimeNs_) +
                std::chrono::milliseconds(b.delayMs);
     c.lastDue = due;
     c.paced.emplace_back(due, b.value);

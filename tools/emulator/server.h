@@ -23,10 +23,10 @@ class ModuleServer {
  public:
   using Clock = std::chrono::steady_clock;
 
-  /// `byteTimeUs`: the line's time per byte sent (0: unpaced). `stop` becomes readable
+  /// `byteTimeNs`: the line's time per byte sent (0: unpaced). `stop` becomes readable
   /// when the server must end. The dump gives the times of its connections in microseconds
   /// since `epoch`: one epoch for all modules of a program lets a reader line them up.
-  ModuleServer(const ModuleSpec& spec, int com, uint32_t byteTimeUs, downloader::net::Socket stop,
+  ModuleServer(const ModuleSpec& spec, int com, uint32_t byteTimeNs, downloader::net::Socket stop,
                Clock::time_point epoch);
   ~ModuleServer();
 
@@ -64,7 +64,7 @@ class ModuleServer {
 
   ModuleSpec spec_;
   int com_;
-  uint32_t byteTimeUs_;
+  uint32_t byteTimeNs_;
   downloader::net::Socket stop_;
   Clock::time_point epoch_;
   downloader::net::Socket listener_ = downloader::net::kNoSocket;
