@@ -1,5 +1,8 @@
 #include "run/report.h"
 
+#include <mutex>
+#include <vector>
+
 #include "run/helpers.h"
 #include "run/main_thread.h"
 #include "run/run_state.h"
@@ -14,6 +17,17 @@ namespace {
 
 int lastChannel = -1;  // main thread only
 ErrorDialogHook errorDialog = nullptr;
+
+// The reasons written since the last final status line; identification threads add theirs.
+std::mutex reasonsMutex;
+std::vector<std::string> reasons;
+
+constexpr std::string_view kProgramPrefix = "downloader: ";
+
+void ForgetReasons() {
+  std::lock_guard lock(reasonsMutex);
+  reasons.clear();
+}
 
 }  // namespace
 
@@ -58,6 +72,8 @@ void ReportLine(int channel, std::string_view text) {
   }
   lastChannel = channel;
   PipeWriteText(FormatStatusLine(channel, text));
+  // The request is over: what went wrong in it belongs to it alone.
+  if (ParseNumber(text) <= 100) ForgetReasons();
 }
 
 int LastStatusChannel() {
@@ -69,10 +85,29 @@ void ReportError(std::string_view text) {
     PostToMainThread([owned = std::string(text)] { ReportError(owned); });
     return;
   }
+  const std::string why = PendingReasons();
   ReportLine(kChannelError, text);
   const bool noPrompts = (FlagTable[SwitchBits & 0x7F] & kNoPrompts) != 0;
   if (noPrompts && WriteHandle != kInvalidHandle) return;
-  if (errorDialog) errorDialog(DialogText(text));
+  if (errorDialog) errorDialog(DialogText(text), why);
+}
+
+void WriteReason(std::string_view line) {
+  const std::string text = std::string(line) + "\n";
+  std::lock_guard lock(reasonsMutex);
+  WriteToHandle(StandardError(), text.data(), text.size());
+  reasons.emplace_back(line.starts_with(kProgramPrefix) ? line.substr(kProgramPrefix.size())
+                                                        : line);
+}
+
+std::string PendingReasons() {
+  std::lock_guard lock(reasonsMutex);
+  std::string joined;
+  for (const std::string& reason : reasons) {
+    if (!joined.empty()) joined += "\r\n";
+    joined += reason;
+  }
+  return joined;
 }
 
 void SetErrorDialogHook(ErrorDialogHook hook) {

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <mutex>
 
-#include "run/standard_handles.h"
+#include "run/report.h"
 #include "serial/hints.h"
 #include "serial/port_lock.h"
 #include "serial/serial_device.h"
@@ -32,9 +32,7 @@ void WriteHint(const std::string& line) {
     sink(line);
     return;
   }
-  const std::string text = line + "\n";
-  // One write, so lines of several threads never mix.
-  WriteToHandle(StandardError(), text.data(), text.size());
+  WriteReason(line);
 }
 
 uint32_t OpenErrorCode(int err) {

@@ -84,8 +84,9 @@ class QtWindowSystem final : public WindowSystem {
 
   ~QtWindowSystem() override { SetBusyCursor(false); }
 
-  void ErrorDialog(const std::string& text) override {
-    ShowMessage(Owner(), QMessageBox::Critical, "Error", ToQt(text), Qt::PlainText);
+  void ErrorDialog(const std::string& text, const std::string& reasons) override {
+    ShowMessage(Owner(), QMessageBox::Critical, "Error", ToQt(WithReasons(text, reasons)),
+                Qt::PlainText);
   }
   void MessageDialog(const std::string& text) override {
     ShowMessage(Owner(), QMessageBox::NoIcon, kApplicationTitle, WithColumns(ToQt(text)),
