@@ -7,6 +7,7 @@ namespace downloader::station {
 const char kStationUsage[] =
     "usage: downloader-station IMAGE [--ports LIST] [--report FILE] [--repeat]\n"
     "                          [--skip-empty] [--timeout SECONDS] [--loader FILE]\n"
+    "                          [--plain]\n"
     "\n"
     "Flashes IMAGE into the module on every port at once, one downloader per port,\n"
     "and shows each port's module, progress and outcome.\n"
@@ -20,6 +21,8 @@ const char kStationUsage[] =
     "  --timeout SECONDS  kill a loader that writes no status line for this long\n"
     "                     (default 30)\n"
     "  --loader FILE      the downloader to run (default: the one beside this program)\n"
+    "  --plain            one line per event instead of the live table (also when\n"
+    "                     TERM is dumb), for a terminal that shows escape sequences\n"
     "  --help, --version\n"
     "\n"
     "Exit status: 0 when every port succeeded, 1 when any failed, 2 for a usage error\n"
@@ -71,6 +74,8 @@ std::optional<StationOptions> ParseStationOptions(const std::vector<std::string>
       options.repeat = true;
     } else if (arg == "--skip-empty") {
       options.skipEmpty = true;
+    } else if (arg == "--plain") {
+      options.plain = true;
     } else if (Named(arg, "--ports")) {
       const auto list = Value(args, i, "--ports", error);
       if (!list) return std::nullopt;

@@ -211,7 +211,7 @@ void Station::RunRound(Round& round) {
     round.rows.push_back(std::move(row));
   }
 
-  live_ = terminal_.Live();
+  live_ = !options_.plain && terminal_.Live();
   drawnLines_ = 0;
   if (live_) {
     terminal_.Quiet(true);
