@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "double_click.h"
 #include "module_spec.h"
 #include "platform/file_names.h"
 #include "platform/system.h"
@@ -30,9 +31,12 @@
 
 namespace {
 
-constexpr const char* kUsage =
+// The usage's first lines; what this platform's process can do follows.
+constexpr const char* kUsageStart =
     "usage: module-emulator --module SPEC [--module SPEC ...] [--pace BAUD]\n"
-    "                       [--port-map DIR] [--dump FILE] [--until-stdin-closes | --detach]\n"
+    "                       [--port-map DIR] [--dump FILE] ";
+constexpr const char* kUsageRest =
+    "\n"
     "       module-emulator --help | --version\n"
     "SPEC: comma-separated port=N, type=2..6, version=M.N | reply=BYTE, variant=24|40,\n"
     "      loopback, dsr=on, noecho, badreply, status=CODE@SLOT:PACKET, silent@SLOT:PACKET,\n"
@@ -41,8 +45,12 @@ constexpr const char* kUsage =
     "      chatter=BYTE@SLOT:PACKET (one unasked byte before that packet's echo)\n"
     "      (type 2 gets no slot byte: its transfers on one connection are slots 0, 1, ...)\n";
 
+std::string Usage() {
+  return std::string(kUsageStart) + emulator::kRunOnUsage + kUsageRest;
+}
+
 int Fail(const std::string& message) {
-  std::fprintf(stderr, "module-emulator: %s\n%s", message.c_str(), kUsage);
+  std::fprintf(stderr, "module-emulator: %s\n%s", message.c_str(), Usage().c_str());
   return 2;
 }
 
@@ -72,6 +80,10 @@ bool WriteDump(const std::string& path,
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args = downloader::ProgramArguments(argc, argv);
+  if (downloader::tools::ExplainedToADoubleClick("module-emulator",
+                                                 static_cast<int>(args.size()) - 1)) {
+    return 2;
+  }
   std::vector<emulator::ModuleSpec> specs;
   uint32_t byteTimeNs = 0;
   std::string portMap;
@@ -104,7 +116,7 @@ int main(int argc, char** argv) {
     } else if (arg == "--dump") {
       if (!value(dumpFile)) return Fail("--dump needs a file name");
     } else if (arg == "--help") {
-      std::printf("%s", kUsage);
+      std::printf("%s", Usage().c_str());
       return 0;
     } else if (arg == "--version") {
       std::printf("module-emulator " DOWNLOADER_VERSION "\n");
