@@ -5,6 +5,9 @@ Start it through the loader:
 
     IMAGE=/path/to/prog.obj downloader /Pipe /path/to/master.py
 
+It sends "/GetInfo IMAGE", then "/NoPrompts /Updates IMAGE"; or, when MASTER_COMMANDS is
+set, its command lines, separated by semicolons ("/GetInfo a.obj;/COM11 /NoPrompts a.obj").
+
 The loader starts this program with its standard input and output on two pipes:
   - what this program writes to standard output is one command line per write, the same
     switches and file name as on the loader's command line (no CR LF at the end);

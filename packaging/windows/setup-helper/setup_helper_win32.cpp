@@ -1,21 +1,22 @@
 // setup-helper.exe: what the setup program and the uninstaller ask of Windows that their
 // script language does poorly. They carry it inside and run it from their temporary folder.
 //
-//   setup-helper running FOLDER     lists the programs running from FOLDER (or a folder in
-//                                   it), one "NAME (process N)" a line; exit 0 when none,
-//                                   1 when some run
-//   setup-helper end FOLDER         ends them and waits up to 10 s for them to go; exit 0
-//                                   when none is left, 1 (and the list) when some are
-//   setup-helper path-add FOLDER    adds FOLDER to the user's PATH
-//   setup-helper path-remove FOLDER takes FOLDER out of the user's PATH
+//   setup-helper running FOLDER PID  lists the programs running from FOLDER (or a folder in
+//                                    it) but process PID (the uninstaller, which may run
+//                                    from FOLDER itself), one "NAME (process N)" a line;
+//                                    exit 0 when none, 1 when some run
+//   setup-helper end FOLDER PID      ends them and waits up to 10 s for them to go; exit 0
+//                                    when none is left, 1 (and the list) when some are
+//   setup-helper path-add FOLDER     adds FOLDER to the user's PATH
+//   setup-helper path-remove FOLDER  takes FOLDER out of the user's PATH
 //
-// The program that started this one (the uninstaller, which may run from FOLDER itself)
-// never counts. Exit 2 for a usage error or a PATH that cannot be written.
+// Exit 2 for a usage error or a PATH that cannot be written.
 
 #include <windows.h>
 
 #include <tlhelp32.h>
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -53,33 +54,26 @@ std::wstring ImageName(HANDLE process) {
   return std::wstring(name.data(), size);
 }
 
-// The processes whose program file lies in `folder`, but this one and its parent.
-std::vector<Running> RunningFrom(const std::wstring& folder) {
+// The processes whose program file lies in `folder`, but this one and `except`.
+std::vector<Running> RunningFrom(const std::wstring& folder, DWORD except) {
   const std::wstring prefix = FolderPrefix(folder);
   std::vector<Running> found;
   const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return found;
-  std::vector<PROCESSENTRY32W> entries;
+  const DWORD self = ::GetCurrentProcessId();
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;
   for (bool more = ::Process32FirstW(snapshot, &entry); more;
        more = ::Process32NextW(snapshot, &entry)) {
-    entries.push_back(entry);
-  }
-  ::CloseHandle(snapshot);
-  const DWORD self = ::GetCurrentProcessId();
-  DWORD parent = 0;
-  for (const PROCESSENTRY32W& e : entries) {
-    if (e.th32ProcessID == self) parent = e.th32ParentProcessID;
-  }
-  for (const PROCESSENTRY32W& e : entries) {
-    if (e.th32ProcessID == self || e.th32ProcessID == parent || e.th32ProcessID == 0) continue;
-    const HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, e.th32ProcessID);
+    const DWORD id = entry.th32ProcessID;
+    if (id == self || id == except || id == 0) continue;
+    const HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
     if (process == nullptr) continue;
     const std::wstring image = ImageName(process);
     ::CloseHandle(process);
-    if (StartsWith(image, prefix)) found.push_back({e.th32ProcessID, image.substr(prefix.size())});
+    if (StartsWith(image, prefix)) found.push_back({id, image.substr(prefix.size())});
   }
+  ::CloseHandle(snapshot);
   return found;
 }
 
@@ -103,9 +97,9 @@ int List(const std::vector<Running>& running) {
   return running.empty() ? 0 : 1;
 }
 
-int End(const std::wstring& folder) {
+int End(const std::wstring& folder, DWORD except) {
   std::vector<HANDLE> ending;
-  for (const Running& program : RunningFrom(folder)) {
+  for (const Running& program : RunningFrom(folder, except)) {
     const HANDLE process = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, program.id);
     if (process == nullptr) continue;
     if (::TerminateProcess(process, 1)) {
@@ -119,7 +113,7 @@ int End(const std::wstring& folder) {
     ::WaitForSingleObject(process, kEndWaitMilliseconds);
     ::CloseHandle(process);
   }
-  return List(RunningFrom(folder));
+  return List(RunningFrom(folder, except));
 }
 
 // The user's PATH changed by `change`; other programs started afterwards see it.
@@ -162,11 +156,15 @@ int ChangeUserPath(const std::wstring& folder,
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 3) return 2;
+  if (argc < 3) return 2;
   const std::wstring command = argv[1];
   const std::wstring folder = argv[2];
-  if (command == L"running") return List(RunningFrom(folder));
-  if (command == L"end") return End(folder);
+  if (command == L"running" || command == L"end") {
+    if (argc != 4) return 2;
+    const auto except = static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10));
+    return command == L"end" ? End(folder, except) : List(RunningFrom(folder, except));
+  }
+  if (argc != 3) return 2;
   if (command == L"path-add") return ChangeUserPath(folder, downloader::setup::WithFolder);
   if (command == L"path-remove") return ChangeUserPath(folder, downloader::setup::WithoutFolder);
   return 2;
