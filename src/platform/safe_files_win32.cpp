@@ -1,0 +1,250 @@
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <random>
+
+#include "platform/safe_files.h"
+#include "platform/wide_text.h"
+
+namespace downloader {
+
+namespace {
+
+class Handle {
+ public:
+  explicit Handle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
+  ~Handle() {
+    if (valid()) ::CloseHandle(handle_);
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  HANDLE get() const { return handle_; }
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE release() {
+    const HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    return handle;
+  }
+  bool Close() {
+    const HANDLE handle = release();
+    return handle == INVALID_HANDLE_VALUE || ::CloseHandle(handle);
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+std::string SystemText(DWORD error) {
+  wchar_t* text = nullptr;
+  const DWORD n = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring message(text != nullptr ? text : L"", n);
+  if (text != nullptr) ::LocalFree(text);
+  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
+                              message.back() == L' ' || message.back() == L'.')) {
+    message.pop_back();
+  }
+  return message.empty() ? "error " + std::to_string(error) : Utf8FromWide(message);
+}
+
+// Refuses what an opened handle is unless it is a plain disk file with one name.
+bool PlainFile(HANDLE file, std::string& error) {
+  if (::GetFileType(file) != FILE_TYPE_DISK) {
+    error = "it is not a plain file (a pipe or a device)";
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!::GetFileInformationByHandle(file, &info)) {
+    error = SystemText(::GetLastError());
+    return false;
+  }
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    error = "it is a folder";
+    return false;
+  }
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    error = "it is a link";
+    return false;
+  }
+  if (info.nNumberOfLinks != 1) {
+    error = "it has other names (a hard link)";
+    return false;
+  }
+  return true;
+}
+
+bool WriteAll(HANDLE file, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const DWORD ask = bytes.size() > (1u << 20) ? (1u << 20) : static_cast<DWORD>(bytes.size());
+    DWORD written = 0;
+    if (!::WriteFile(file, bytes.data(), ask, &written, nullptr) || written == 0) return false;
+    bytes.remove_prefix(written);
+  }
+  return true;
+}
+
+bool IsFolder(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// A new file of a random name beside `target`, never through a link.
+Handle MakeTemporary(const std::wstring& target, std::wstring& temporary, std::string& error) {
+  std::random_device random;
+  DWORD failure = ERROR_FILE_EXISTS;
+  for (int attempt = 0; attempt < 100 && failure == ERROR_FILE_EXISTS; ++attempt) {
+    wchar_t suffix[16];
+    std::swprintf(suffix, 16, L".tmp.%08x", static_cast<unsigned>(random()));
+    temporary = target + suffix;
+    Handle file(::CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (file.valid()) return Handle(file.release());
+    failure = ::GetLastError();
+  }
+  error = SystemText(failure);
+  return Handle();
+}
+
+}  // namespace
+
+bool CheckFolder(const std::string& folder, FolderRule, std::string& error) {
+  // Who may write a folder is its access control list's business.
+  if (IsFolder(WideFromUtf8(folder.empty() ? "." : folder))) return true;
+  error = SystemText(ERROR_PATH_NOT_FOUND);
+  return false;
+}
+
+bool ReplaceFile(const std::string& path, std::string_view bytes, unsigned, std::string& error,
+                 FolderRule) {
+  const std::wstring target = WideFromUtf8(path);
+  if (IsFolder(target)) {
+    error = "it is a folder";
+    return false;
+  }
+  std::wstring temporary;
+  Handle file = MakeTemporary(target, temporary, error);
+  if (!file.valid()) return false;
+  bool ok = WriteAll(file.get(), bytes) && ::FlushFileBuffers(file.get());
+  DWORD saved = ::GetLastError();
+  ok = file.Close() && ok;
+  if (ok && !::MoveFileExW(temporary.c_str(), target.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    saved = ::GetLastError();
+    ok = false;
+  }
+  if (!ok) {
+    error = SystemText(saved);
+    ::DeleteFileW(temporary.c_str());
+  }
+  return ok;
+}
+
+bool CanReplaceFile(const std::string& path, std::string& error) {
+  const std::wstring target = WideFromUtf8(path);
+  if (IsFolder(target)) {
+    error = "it is a folder";
+    return false;
+  }
+  std::wstring temporary;
+  Handle file = MakeTemporary(target, temporary, error);
+  if (!file.valid()) return false;
+  file.Close();
+  ::DeleteFileW(temporary.c_str());
+  return true;
+}
+
+std::FILE* OpenForAppending(const std::string& path, unsigned, std::string& error) {
+  // Not inherited: no security attributes ask for it.
+  Handle file(::CreateFileW(WideFromUtf8(path).c_str(), FILE_APPEND_DATA,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                            nullptr));
+  if (!file.valid()) {
+    error = SystemText(::GetLastError());
+    return nullptr;
+  }
+  if (!PlainFile(file.get(), error)) return nullptr;
+  const int fd =
+      ::_open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_WRONLY | _O_APPEND | _O_BINARY);
+  if (fd < 0) {
+    error = "cannot open it";
+    return nullptr;
+  }
+  file.release();
+  std::FILE* stream = ::_fdopen(fd, "ab");
+  if (stream == nullptr) {
+    ::_close(fd);
+    error = "cannot open it";
+  }
+  return stream;
+}
+
+std::string FileOwnerName(const std::string&) {
+  return {};
+}
+
+bool ReadBoundedFile(const std::string& path, std::size_t limit, std::string& bytes,
+                     std::string& error, bool followLinks) {
+  bytes.clear();
+  Handle file(::CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS |
+                                (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT),
+                            nullptr));
+  if (!file.valid()) {
+    error = SystemText(::GetLastError());
+    return false;
+  }
+  if (::GetFileType(file.get()) != FILE_TYPE_DISK) {
+    error = "it is not a plain file (a pipe or a device)";
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!::GetFileInformationByHandle(file.get(), &info)) {
+    error = SystemText(::GetLastError());
+    return false;
+  }
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    error = "it is a folder";
+    return false;
+  }
+  if (!followLinks && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    error = "it is a link";
+    return false;
+  }
+  const auto tooLong = [&](unsigned long long size) {
+    error = "it has " + std::to_string(size) + " bytes, more than " + std::to_string(limit);
+    return false;
+  };
+  const unsigned long long size =
+      (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  if (size > limit) return tooLong(size);
+  // One byte more than allowed tells a file that grew since.
+  bytes.resize(limit + 1);
+  std::size_t got = 0;
+  while (got < bytes.size()) {
+    DWORD n = 0;
+    const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - got, 1u << 20));
+    if (!::ReadFile(file.get(), bytes.data() + got, ask, &n, nullptr)) {
+      error = SystemText(::GetLastError());
+      bytes.clear();
+      return false;
+    }
+    if (n == 0) break;
+    got += n;
+  }
+  if (got > limit) {
+    bytes.clear();
+    return tooLong(got);
+  }
+  bytes.resize(got);
+  return true;
+}
+
+}  // namespace downloader
