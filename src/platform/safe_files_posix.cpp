@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/safe_files.h"
+#include "platform/safe_files_read.h"
 
 namespace downloader {
 
@@ -129,6 +130,19 @@ bool MayReplace(const Folder& folder, const std::string& name, std::string& erro
   return true;
 }
 
+// The folder of `path` opened and checked, with the name of the file in it; `replacing`:
+// a file already there must be one that may be replaced.
+bool OpenPlace(const std::string& path, FolderRule rule, bool replacing, Place& place,
+               Folder& folder, std::string& error) {
+  place = Split(path);
+  if (!NamesAFile(place.name)) {
+    error = "it is a folder";
+    return false;
+  }
+  return OpenFolder(place.folder, rule, folder, error) &&
+         (!replacing || MayReplace(folder, place.name, error));
+}
+
 // Makes a new file of a random name beside `name`: its descriptor, and its name.
 Descriptor MakeTemporary(const Folder& folder, const std::string& name, unsigned mode,
                          std::string& temporary, std::string& error) {
@@ -205,16 +219,9 @@ bool ReplaceFile(const std::string& path, std::string_view bytes, unsigned mode,
 }
 
 bool CanReplaceFile(const std::string& path, std::string& error) {
-  const Place place = Split(path);
-  if (!NamesAFile(place.name)) {
-    error = "it is a folder";
-    return false;
-  }
+  Place place;
   Folder folder;
-  if (!OpenFolder(place.folder, FolderRule::kShared, folder, error) ||
-      !MayReplace(folder, place.name, error)) {
-    return false;
-  }
+  if (!OpenPlace(path, FolderRule::kShared, true, place, folder, error)) return false;
   std::string temporary;
   if (MakeTemporary(folder, place.name, 0600, temporary, error).get() < 0) return false;
   ::unlinkat(folder.fd.get(), temporary.c_str(), 0);
@@ -222,13 +229,9 @@ bool CanReplaceFile(const std::string& path, std::string& error) {
 }
 
 std::FILE* OpenForAppending(const std::string& path, unsigned mode, std::string& error) {
-  const Place place = Split(path);
-  if (!NamesAFile(place.name)) {
-    error = "it is a folder";
-    return nullptr;
-  }
+  Place place;
   Folder folder;
-  if (!OpenFolder(place.folder, FolderRule::kShared, folder, error) ||
+  if (!OpenPlace(path, FolderRule::kShared, false, place, folder, error) ||
       !PlainOrAbsent(folder.fd.get(), place.name.c_str(), AT_SYMLINK_NOFOLLOW, error)) {
     return nullptr;
   }
@@ -289,33 +292,17 @@ bool ReadBoundedFile(const std::string& path, std::size_t limit, std::string& by
     error = WhatItIs(st);
     return false;
   }
-  const auto tooLong = [&](std::size_t size) {
-    error = "it has " + std::to_string(size) + " bytes, more than " + std::to_string(limit);
-    return false;
-  };
-  if (static_cast<std::size_t>(st.st_size) > limit) {
-    return tooLong(static_cast<std::size_t>(st.st_size));
-  }
-  // One byte more than allowed tells a file that grew since.
-  bytes.resize(limit + 1);
-  std::size_t got = 0;
-  while (got < bytes.size()) {
-    const ssize_t n = ::read(fd.get(), bytes.data() + got, bytes.size() - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      error = SystemText(errno);
-      bytes.clear();
-      return false;
-    }
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  if (got > limit) {
-    bytes.clear();
-    return tooLong(got);
-  }
-  bytes.resize(got);
-  return true;
+  return ReadUpTo(
+      limit, static_cast<unsigned long long>(st.st_size),
+      [&fd](char* buffer, std::size_t count) -> long {
+        ssize_t n;
+        do {
+          n = ::read(fd.get(), buffer, count);
+        } while (n < 0 && errno == EINTR);
+        if (n < 0) return -1;
+        return static_cast<long>(n);
+      },
+      bytes, error, [] { return SystemText(errno); });
 }
 
 }  // namespace downloader

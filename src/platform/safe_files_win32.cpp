@@ -8,6 +8,7 @@
 #include <random>
 
 #include "platform/safe_files.h"
+#include "platform/safe_files_read.h"
 #include "platform/wide_text.h"
 
 namespace downloader {
@@ -39,17 +40,7 @@ class Handle {
 };
 
 std::string SystemText(DWORD error) {
-  wchar_t* text = nullptr;
-  const DWORD n = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::wstring message(text != nullptr ? text : L"", n);
-  if (text != nullptr) ::LocalFree(text);
-  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
-                              message.back() == L' ' || message.back() == L'.')) {
-    message.pop_back();
-  }
-  return message.empty() ? "error " + std::to_string(error) : Utf8FromWide(message);
+  return SystemErrorText(error);
 }
 
 // Refuses what an opened handle is unless it is a plain disk file with one name.
@@ -110,6 +101,15 @@ Handle MakeTemporary(const std::wstring& target, std::wstring& temporary, std::s
   return Handle();
 }
 
+// A new file beside `target`, after the checks of a file to be replaced.
+Handle PrepareReplace(const std::wstring& target, std::wstring& temporary, std::string& error) {
+  if (IsFolder(target)) {
+    error = "it is a folder";
+    return Handle();
+  }
+  return MakeTemporary(target, temporary, error);
+}
+
 }  // namespace
 
 bool CheckFolder(const std::string& folder, FolderRule, std::string& error) {
@@ -122,12 +122,8 @@ bool CheckFolder(const std::string& folder, FolderRule, std::string& error) {
 bool ReplaceFile(const std::string& path, std::string_view bytes, unsigned, std::string& error,
                  FolderRule) {
   const std::wstring target = WideFromUtf8(path);
-  if (IsFolder(target)) {
-    error = "it is a folder";
-    return false;
-  }
   std::wstring temporary;
-  Handle file = MakeTemporary(target, temporary, error);
+  Handle file = PrepareReplace(target, temporary, error);
   if (!file.valid()) return false;
   bool ok = WriteAll(file.get(), bytes) && ::FlushFileBuffers(file.get());
   DWORD saved = ::GetLastError();
@@ -145,13 +141,8 @@ bool ReplaceFile(const std::string& path, std::string_view bytes, unsigned, std:
 }
 
 bool CanReplaceFile(const std::string& path, std::string& error) {
-  const std::wstring target = WideFromUtf8(path);
-  if (IsFolder(target)) {
-    error = "it is a folder";
-    return false;
-  }
   std::wstring temporary;
-  Handle file = MakeTemporary(target, temporary, error);
+  Handle file = PrepareReplace(WideFromUtf8(path), temporary, error);
   if (!file.valid()) return false;
   file.Close();
   ::DeleteFileW(temporary.c_str());
@@ -218,33 +209,16 @@ bool ReadBoundedFile(const std::string& path, std::size_t limit, std::string& by
     error = "it is a link";
     return false;
   }
-  const auto tooLong = [&](unsigned long long size) {
-    error = "it has " + std::to_string(size) + " bytes, more than " + std::to_string(limit);
-    return false;
-  };
   const unsigned long long size =
       (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-  if (size > limit) return tooLong(size);
-  // One byte more than allowed tells a file that grew since.
-  bytes.resize(limit + 1);
-  std::size_t got = 0;
-  while (got < bytes.size()) {
-    DWORD n = 0;
-    const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - got, 1u << 20));
-    if (!::ReadFile(file.get(), bytes.data() + got, ask, &n, nullptr)) {
-      error = SystemText(::GetLastError());
-      bytes.clear();
-      return false;
-    }
-    if (n == 0) break;
-    got += n;
-  }
-  if (got > limit) {
-    bytes.clear();
-    return tooLong(got);
-  }
-  bytes.resize(got);
-  return true;
+  return ReadUpTo(
+      limit, size,
+      [&file](char* buffer, std::size_t count) -> long {
+        DWORD n = 0;
+        const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(count, 1u << 20));
+        return ::ReadFile(file.get(), buffer, ask, &n, nullptr) ? static_cast<long>(n) : -1;
+      },
+      bytes, error, [] { return SystemText(::GetLastError()); });
 }
 
 }  // namespace downloader
