@@ -38,12 +38,12 @@ bool CheckFolder(const std::string& folder, FolderRule rule, std::string& error)
 /// Writes `bytes` to `path` in one step: a reader sees the old content or the new, never a
 /// part. A new file gets `mode` (POSIX permission bits, less the umask; an old file's are
 /// not kept). Refuses a folder or another user's file at `path`.
-bool ReplaceFile(const std::string& path, std::string_view bytes, unsigned mode, std::string& error,
-                 FolderRule rule = FolderRule::kShared);
+bool ReplaceFileSafely(const std::string& path, std::string_view bytes, unsigned mode,
+                       std::string& error, FolderRule rule = FolderRule::kShared);
 
-/// Whether ReplaceFile could write `path`: the same checks, and a file made and removed
+/// Whether ReplaceFileSafely could write `path`: the same checks, and a file made and removed
 /// beside it.
-bool CanReplaceFile(const std::string& path, std::string& error);
+bool CanReplaceFileSafely(const std::string& path, std::string& error);
 
 /// Opens `path` for appending bytes, making it with `mode` when missing; the programs this
 /// process starts do not inherit it. nullptr with `error` set when it cannot be opened or

@@ -186,8 +186,8 @@ bool CheckFolder(const std::string& folder, FolderRule rule, std::string& error)
   return OpenFolder(folder, rule, opened, error);
 }
 
-bool ReplaceFile(const std::string& path, std::string_view bytes, unsigned mode, std::string& error,
-                 FolderRule rule) {
+bool ReplaceFileSafely(const std::string& path, std::string_view bytes, unsigned mode,
+                       std::string& error, FolderRule rule) {
   const Place place = Split(path);
   if (!NamesAFile(place.name)) {
     error = "it is a folder";
@@ -218,7 +218,7 @@ bool ReplaceFile(const std::string& path, std::string_view bytes, unsigned mode,
   return true;
 }
 
-bool CanReplaceFile(const std::string& path, std::string& error) {
+bool CanReplaceFileSafely(const std::string& path, std::string& error) {
   Place place;
   Folder folder;
   if (!OpenPlace(path, FolderRule::kShared, true, place, folder, error)) return false;

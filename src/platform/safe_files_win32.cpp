@@ -119,8 +119,8 @@ bool CheckFolder(const std::string& folder, FolderRule, std::string& error) {
   return false;
 }
 
-bool ReplaceFile(const std::string& path, std::string_view bytes, unsigned, std::string& error,
-                 FolderRule) {
+bool ReplaceFileSafely(const std::string& path, std::string_view bytes, unsigned,
+                       std::string& error, FolderRule) {
   const std::wstring target = WideFromUtf8(path);
   std::wstring temporary;
   Handle file = PrepareReplace(target, temporary, error);
@@ -140,7 +140,7 @@ bool ReplaceFile(const std::string& path, std::string_view bytes, unsigned, std:
   return ok;
 }
 
-bool CanReplaceFile(const std::string& path, std::string& error) {
+bool CanReplaceFileSafely(const std::string& path, std::string& error) {
   std::wstring temporary;
   Handle file = PrepareReplace(WideFromUtf8(path), temporary, error);
   if (!file.valid()) return false;

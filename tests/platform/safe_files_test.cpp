@@ -56,7 +56,7 @@ TEST_F(SafeFiles, NeverThroughALinkIntoAFifoADeviceOrAHardLink) {
   fs::create_symlink(secret_, dir_.path() / "link");
   EXPECT_EQ(Append(dir_.File("link")), "it is a link");
   // A file replaced takes the link's place; what the link pointed to stays as it was.
-  EXPECT_TRUE(ReplaceFile(dir_.File("link"), "report\n", 0644, error)) << error;
+  EXPECT_TRUE(ReplaceFileSafely(dir_.File("link"), "report\n", 0644, error)) << error;
   EXPECT_EQ(ReadFileBytes(dir_.File("link")), "report\n");
   EXPECT_FALSE(fs::is_symlink(dir_.path() / "link"));
 
@@ -70,7 +70,7 @@ TEST_F(SafeFiles, NeverThroughALinkIntoAFifoADeviceOrAHardLink) {
 
   ASSERT_EQ(::link(secret_.c_str(), dir_.File("hard").c_str()), 0);
   EXPECT_EQ(Append(dir_.File("hard")), "it has other names (a hard link)");
-  EXPECT_TRUE(ReplaceFile(dir_.File("hard"), "report\n", 0644, error)) << error;
+  EXPECT_TRUE(ReplaceFileSafely(dir_.File("hard"), "report\n", 0644, error)) << error;
 
   // Bounded reads take a file whole up to the limit, and refuse one longer.
   dir_.Write("long", std::string(101, 'x'));
@@ -86,8 +86,8 @@ TEST_F(SafeFiles, NeverThroughALinkIntoAFifoADeviceOrAHardLink) {
 TEST_F(SafeFiles, NewFilesGetTheirModeAndNoTemporaryIsLeft) {
   const mode_t umask = ::umask(022);
   std::string error;
-  EXPECT_TRUE(ReplaceFile(dir_.File("report.json"), "{}\n", 0644, error)) << error;
-  EXPECT_TRUE(ReplaceFile(dir_.File("dump.json"), "{}\n", 0600, error)) << error;
+  EXPECT_TRUE(ReplaceFileSafely(dir_.File("report.json"), "{}\n", 0644, error)) << error;
+  EXPECT_TRUE(ReplaceFileSafely(dir_.File("dump.json"), "{}\n", 0600, error)) << error;
   EXPECT_EQ(Append(dir_.File("serial.trace")), "");
   EXPECT_EQ(Append(dir_.File("serial.trace")), "");  // a plain file of ours: appended to
   ::umask(umask);
@@ -95,8 +95,8 @@ TEST_F(SafeFiles, NewFilesGetTheirModeAndNoTemporaryIsLeft) {
   EXPECT_EQ(ModeOf(dir_.path() / "dump.json"), 0600u);
   EXPECT_EQ(ModeOf(dir_.path() / "serial.trace"), 0600u);
   EXPECT_EQ(ReadFileBytes(dir_.File("serial.trace")), "appended\nappended\n");
-  EXPECT_TRUE(CanReplaceFile(dir_.File("report.json"), error)) << error;
-  EXPECT_FALSE(CanReplaceFile(dir_.path().string(), error));
+  EXPECT_TRUE(CanReplaceFileSafely(dir_.File("report.json"), error)) << error;
+  EXPECT_FALSE(CanReplaceFileSafely(dir_.path().string(), error));
   int entries = 0;
   for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir_.path())) ++entries;
   EXPECT_EQ(entries, 4) << "a temporary file was left";
@@ -106,7 +106,7 @@ TEST_F(SafeFiles, AnotherUsersFolderOnlyWhenStickyAndTheFileIsOurs) {
   if (!testing::CanGiveFilesAway()) GTEST_SKIP() << "needs root to plant another user's files";
   std::string error;
   const fs::path theirs = testing::OtherUsersFolder(dir_.path(), "theirs", 0755);
-  EXPECT_FALSE(ReplaceFile((theirs / "report.json").string(), "{}\n", 0644, error));
+  EXPECT_FALSE(ReplaceFileSafely((theirs / "report.json").string(), "{}\n", 0644, error));
   EXPECT_TRUE(Contains(error, "its folder " + theirs.string() + " belongs to user nobody"))
       << error;
   EXPECT_TRUE(Contains(Append((theirs / "serial.trace").string()), "belongs to user nobody"));
@@ -117,7 +117,7 @@ TEST_F(SafeFiles, AnotherUsersFolderOnlyWhenStickyAndTheFileIsOurs) {
   const fs::path shared = testing::OtherUsersFolder(dir_.path(), "shared", 01777);
   fs::create_symlink(secret_, shared / "report.json");
   testing::GiveToOtherUser(shared / "report.json");
-  EXPECT_FALSE(ReplaceFile((shared / "report.json").string(), "{}\n", 0644, error));
+  EXPECT_FALSE(ReplaceFileSafely((shared / "report.json").string(), "{}\n", 0644, error));
   EXPECT_EQ(error, "it belongs to user nobody");
   const std::string prepared = (shared / "serial.trace").string();
   {
@@ -128,7 +128,7 @@ TEST_F(SafeFiles, AnotherUsersFolderOnlyWhenStickyAndTheFileIsOurs) {
   }
   EXPECT_EQ(Append(prepared), "it belongs to user nobody");
   EXPECT_EQ(ReadFileBytes(prepared), "");
-  EXPECT_TRUE(ReplaceFile((shared / "ours.json").string(), "{}\n", 0644, error)) << error;
+  EXPECT_TRUE(ReplaceFileSafely((shared / "ours.json").string(), "{}\n", 0644, error)) << error;
   // A port map that loaders believe: this user's own folder alone.
   EXPECT_FALSE(CheckFolder(shared.string(), FolderRule::kOwnOnly, error));
   EXPECT_TRUE(CheckFolder(dir_.path().string(), FolderRule::kOwnOnly, error));
@@ -136,7 +136,7 @@ TEST_F(SafeFiles, AnotherUsersFolderOnlyWhenStickyAndTheFileIsOurs) {
   // A folder named through the other user's link counts as theirs.
   fs::create_directory_symlink(dir_.path(), shared / "via");
   testing::GiveToOtherUser(shared / "via");
-  EXPECT_FALSE(ReplaceFile((shared / "via" / "report.json").string(), "{}\n", 0644, error));
+  EXPECT_FALSE(ReplaceFileSafely((shared / "via" / "report.json").string(), "{}\n", 0644, error));
   EXPECT_TRUE(Contains(error, "is a link of user nobody")) << error;
 }
 

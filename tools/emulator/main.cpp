@@ -54,7 +54,7 @@ bool WriteDump(const std::string& path,
   for (const auto& server : servers) dump["modules"].push_back(server->Dump());
   // Written whole under another name first, so a reader never sees half a file; only this
   // user may read it, as it holds the firmware's bytes.
-  return downloader::ReplaceFile(path, dump.dump(1) + "\n", 0600, error);
+  return downloader::ReplaceFileSafely(path, dump.dump(1) + "\n", 0600, error);
 }
 
 }  // namespace

@@ -98,7 +98,8 @@ bool PortMapEntries::Write(int com, const std::string& url, std::string& error) 
     }
   }
   const std::string text = url + "\n" + std::string(kOwner) + std::to_string(ownPid_) + "\n";
-  if (!downloader::ReplaceFile(file, text, kEntryMode, problem, downloader::FolderRule::kOwnOnly)) {
+  if (!downloader::ReplaceFileSafely(file, text, kEntryMode, problem,
+                                     downloader::FolderRule::kOwnOnly)) {
     error = "cannot write the port map entry " + file + ": " + problem;
     return false;
   }

@@ -413,11 +413,11 @@ class WindowsHost final : public Host {
   // Read by the line's other programs, which may run as other users: readable to all.
   bool WriteFileAtomically(const std::string& path, std::string_view bytes,
                            std::string& error) override {
-    return ReplaceFile(path, bytes, 0644, error);
+    return ReplaceFileSafely(path, bytes, 0644, error);
   }
 
   bool CanCreate(const std::string& path, std::string& error) override {
-    return CanReplaceFile(path, error);
+    return CanReplaceFileSafely(path, error);
   }
 
   std::string DefaultLoader() override {
