@@ -13,6 +13,7 @@
 
 #include "e2e/loader_run.h"
 #include "support/child_process.h"
+#include "support/status_text.h"
 
 namespace downloader::e2e {
 namespace {
@@ -243,6 +244,45 @@ TEST_F(PipeMaster, TenPortsAreProbedAtMostFourAtATime) {
   }
   EXPECT_EQ(MostAtOnce(probes), 4);
   ExpectHoldsImage(dump.Com(10), image);
+}
+
+// The presence check of a production line: one port, the scan's line, nothing written
+// but the reset pulse and the identification exchanges.
+TEST(PresenceCheck, TellsWhatIsOnOnePortAndSendsNoMoreThanTheIdentification) {
+  ModuleEmulator emulator({"type=5,variant=24,version=1.3,com=2", "type=3,com=3", "type=3,com=4"});
+  ASSERT_EQ(emulator.Command("unplug 3"), "COM3 unplugged");
+  testing::ChildProcess holder(PORT_HOLDER, {"port", "COM4"}, emulator.Environment());
+  ASSERT_EQ(holder.ReadLine(5s), "held");
+  const std::map<std::vector<std::string>, std::string> answers = {
+      {{"--probe", "COM2"}, "COM2 DEVICE=Korvanetics E24 VERSION=v1.3 LOOPBACK=n/a ECHO=Yes"},
+      {{"--probe=com2", "5"}, "COM2 DEVICE=Korvanetics E24 VERSION=v1.3 LOOPBACK=n/a ECHO=Yes"},
+      {{"--probe", "COM3"}, "COM3 DEVICE=none VERSION=n/a LOOPBACK=n/a ECHO=No"},
+      {{"--probe", "COM4"},
+       "COM4 DEVICE=can't open port; in use VERSION=n/a LOOPBACK=n/a ECHO=n/a"},
+      {{"--probe", "COM9"}, "COM9 DEVICE=invalid port VERSION=n/a LOOPBACK=n/a ECHO=n/a"},
+  };
+  for (const auto& [args, fields] : answers) {
+    const RunResult run = RunLoader(emulator, args);
+    EXPECT_EQ(run.exitCode, 0) << args[0];
+    EXPECT_EQ(testing::Visible(run.out), testing::Visible(PortLine(fields))) << args[0];
+  }
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"--probe"},
+                                             {"--probe", "COM0"},
+                                             {"--probe", "COM2", "7"},
+                                             {"--probe", "COM2", "5", "x"}}) {
+    const RunResult run = RunLoader(emulator, args);
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("--probe takes a port"), std::string::npos) << run.err;
+  }
+  holder.CloseStdin();
+  const auto dump = emulator.Stop();
+  const auto& module = dump.Com(2);
+  EXPECT_EQ(module.resets, 4 + 1) << "types 2, 3, 4 and 5 in turn; then 5 first";
+  EXPECT_TRUE(module.slots.empty());
+  EXPECT_EQ(std::count(module.controls.begin(), module.controls.end(), "rts=1"), 0)
+      << "no loopback test";
 }
 
 }  // namespace
