@@ -99,6 +99,8 @@ class PosixHost final : public Host {
     ::sigaction(SIGCHLD, &action, nullptr);
     // Output to a reader that has gone is a failed write, not the end of the station.
     ::signal(SIGPIPE, SIG_IGN);
+    // Run in the background of a terminal, the station reads no line instead of stopping.
+    ::signal(SIGTTIN, SIG_IGN);
   }
 
   ~PosixHost() override {
@@ -143,6 +145,7 @@ class PosixHost final : public Host {
     sigset_t defaults;
     sigemptyset(&defaults);
     sigaddset(&defaults, SIGPIPE);
+    sigaddset(&defaults, SIGTTIN);
     for (const int s : kStopSignals) sigaddset(&defaults, s);
     sigset_t none;
     sigemptyset(&none);
@@ -266,6 +269,67 @@ class PosixHost final : public Host {
     ::close(fd);
     ::unlink(temporary.c_str());
     return true;
+  }
+
+  bool AppendLine(const std::string& path, std::string_view line, std::string& error) override {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      error = ErrorText(errno);
+      return false;
+    }
+    std::string bytes(line);
+    bytes += '\n';
+    // One write: with O_APPEND the line lands whole at the end, after any other writer's.
+    bool ok = WriteAll(fd, bytes) && ::fdatasync(fd) == 0;
+    const int saved = errno;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok) error = ErrorText(saved);
+    return ok;
+  }
+
+  bool DropHalfLine(const std::string& path, std::size_t& dropped, std::string& error) override {
+    dropped = 0;
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+      if (errno == ENOENT) return true;
+      error = ErrorText(errno);
+      return false;
+    }
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0;
+    off_t end = ok ? st.st_size : 0;
+    off_t keep = 0;
+    // Back from the end, a block at a time, to the last line end.
+    char block[4096];
+    while (ok && end > 0) {
+      const off_t from =
+          end > static_cast<off_t>(sizeof block) ? end - static_cast<off_t>(sizeof block) : 0;
+      const ssize_t n = ::pread(fd, block, static_cast<std::size_t>(end - from), from);
+      if (n != end - from) {
+        ok = false;
+        break;
+      }
+      const std::string_view text(block, static_cast<std::size_t>(n));
+      if (const auto newline = text.find_last_of('\n'); newline != std::string_view::npos) {
+        keep = from + static_cast<off_t>(newline) + 1;
+        break;
+      }
+      end = from;
+    }
+    if (ok && keep < st.st_size) {
+      ok = ::ftruncate(fd, keep) == 0 && ::fsync(fd) == 0;
+      if (ok) dropped = static_cast<std::size_t>(st.st_size - keep);
+    }
+    const int saved = errno;
+    ::close(fd);
+    if (!ok) error = ErrorText(saved);
+    return ok;
+  }
+
+  std::string HostName() override {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return "";
+    return name;
   }
 
   std::string DefaultLoader() override {

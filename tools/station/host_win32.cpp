@@ -430,6 +430,75 @@ class WindowsHost final : public Host {
     return true;
   }
 
+  bool AppendLine(const std::string& path, std::string_view line, std::string& error) override {
+    HANDLE file = ::CreateFileW(Wide(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      error = ErrorText(::GetLastError());
+      return false;
+    }
+    std::string bytes(line);
+    bytes += '\n';
+    // One write: with append access the line lands whole at the end.
+    bool ok = WriteAll(file, bytes) && ::FlushFileBuffers(file);
+    const DWORD saved = ::GetLastError();
+    ok = ::CloseHandle(file) && ok;
+    if (!ok) error = ErrorText(saved);
+    return ok;
+  }
+
+  bool DropHalfLine(const std::string& path, std::size_t& dropped, std::string& error) override {
+    dropped = 0;
+    HANDLE file = ::CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      const DWORD code = ::GetLastError();
+      if (code == ERROR_FILE_NOT_FOUND) return true;
+      error = ErrorText(code);
+      return false;
+    }
+    LARGE_INTEGER size{};
+    bool ok = ::GetFileSizeEx(file, &size) != 0;
+    LONGLONG end = ok ? size.QuadPart : 0;
+    LONGLONG keep = 0;
+    // Back from the end, a block at a time, to the last line end.
+    char block[4096];
+    while (ok && end > 0) {
+      const LONGLONG from = end > static_cast<LONGLONG>(sizeof block) ? end - sizeof block : 0;
+      LARGE_INTEGER at{};
+      at.QuadPart = from;
+      DWORD got = 0;
+      ok = ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
+           ::ReadFile(file, block, static_cast<DWORD>(end - from), &got, nullptr) &&
+           got == static_cast<DWORD>(end - from);
+      if (!ok) break;
+      const std::string_view text(block, got);
+      if (const auto newline = text.find_last_of('\n'); newline != std::string_view::npos) {
+        keep = from + static_cast<LONGLONG>(newline) + 1;
+        break;
+      }
+      end = from;
+    }
+    if (ok && keep < size.QuadPart) {
+      LARGE_INTEGER at{};
+      at.QuadPart = keep;
+      ok = ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ::SetEndOfFile(file) &&
+           ::FlushFileBuffers(file);
+      if (ok) dropped = static_cast<std::size_t>(size.QuadPart - keep);
+    }
+    const DWORD saved = ::GetLastError();
+    ::CloseHandle(file);
+    if (!ok) error = ErrorText(saved);
+    return ok;
+  }
+
+  std::string HostName() override {
+    wchar_t name[256] = {};
+    DWORD size = 255;
+    if (!::GetComputerNameExW(ComputerNameDnsHostname, name, &size)) return "";
+    return Utf8(std::wstring(name, size));
+  }
+
   std::string DefaultLoader() override {
     std::wstring self(MAX_PATH, L'\0');
     for (;;) {
