@@ -81,19 +81,20 @@ std::string PortLineText(const std::string& port, const std::string& deviceName,
   return line;
 }
 
-std::string ProbePort(const std::string& port, DeviceType first) {
+std::string ProbePort(const std::string& port, DeviceType first, DeviceType* found) {
   uint32_t error = 0;
   std::string deviceName;
   std::string version;
   std::string echo;
-  DeviceType found = 0;
+  DeviceType type = 0;
   const int poolIndex = AcquirePort(port, error);
   if (poolIndex < -3) {
     deviceName = OpenFailureText(error);
   } else {
-    IdentifyAttached(poolIndex, first, deviceName, version, echo, found);
+    IdentifyAttached(poolIndex, first, deviceName, version, echo, type);
     SerialPool(poolIndex).Close();
   }
+  if (found != nullptr) *found = type;
   return PortLineText(port, deviceName, version, "", echo);
 }
 

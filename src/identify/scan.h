@@ -41,8 +41,9 @@ std::string PortLineText(const std::string& port, const std::string& deviceName,
 /// the port map as for a download), probes it as a scan worker does but without the
 /// loopback test, so that nothing but the reset pulse and the identification exchanges
 /// reaches the line, closes it, and returns its PortLineText with LOOPBACK=n/a. `first`
-/// (2..6) is probed first; 0 keeps the order 2..6. Main thread; reports nothing itself.
-std::string ProbePort(const std::string& port, DeviceType first);
+/// (2..6) is probed first; 0 keeps the order 2..6. `found`, when given, is set to the type
+/// identified (0 for none). Main thread; reports nothing itself.
+std::string ProbePort(const std::string& port, DeviceType first, DeviceType* found = nullptr);
 
 /// One identification worker: acquires its port from the pool, tests the RTS-to-DSR
 /// loopback, probes the types of ProbeOrder until one identifies or nothing echoes, closes

@@ -2,6 +2,7 @@
 // reports for ports that cannot be used, how many it probes at once, and the port list of
 // pipe mode, which outlives a command.
 
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -274,7 +275,7 @@ TEST(PresenceCheck, TellsWhatIsOnOnePortAndSendsNoMoreThanTheIdentification) {
     const RunResult run = RunLoader(emulator, args);
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_EQ(run.out, "");
-    EXPECT_NE(run.err.find("--probe takes a port"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("--probe and --watch take a port"), std::string::npos) << run.err;
   }
   holder.CloseStdin();
   const auto dump = emulator.Stop();
@@ -283,6 +284,34 @@ TEST(PresenceCheck, TellsWhatIsOnOnePortAndSendsNoMoreThanTheIdentification) {
   EXPECT_TRUE(module.slots.empty());
   EXPECT_EQ(std::count(module.controls.begin(), module.controls.end(), "rts=1"), 0)
       << "no loopback test";
+}
+
+TEST(PresenceCheck, WatchingChecksAgainAndAgainUntilStopped) {
+  ModuleEmulator emulator({"type=4,version=1.2,com=5"});
+  testing::ChildProcess watch(testing::BinaryPath("downloader"), {"--watch", "COM5"},
+                              emulator.Environment());
+  const auto next = [&watch] {
+    const auto line = watch.ReadLine(5s);
+    return line ? *line + "\n" : "";
+  };
+  const std::string present =
+      PortLine("COM5 DEVICE=Korvanetics D VERSION=v1.2 LOOPBACK=n/a ECHO=Yes");
+  const std::string absent = PortLine("COM5 DEVICE=none VERSION=n/a LOOPBACK=n/a ECHO=No");
+  EXPECT_EQ(next(), present);
+  EXPECT_EQ(next(), present);
+  ASSERT_EQ(emulator.Command("unplug 5"), "COM5 unplugged");
+  std::string line;
+  while ((line = next()) == present) {
+  }
+  EXPECT_EQ(line, absent);
+  // Stopped in the middle of a check, it leaves the port free: a loader has it at once.
+  watch.Signal(SIGTERM);
+  EXPECT_EQ(watch.Wait(5s), 128 + SIGTERM);
+  const RunResult probe = RunLoader(emulator, {"--probe", "COM5"});
+  EXPECT_EQ(testing::Visible(probe.out), testing::Visible(absent));
+  const auto dump = emulator.Stop();
+  EXPECT_GE(dump.Com(5).units[0].checks, 2) << "a connection a check";
+  EXPECT_GE(dump.Com(5).resets, 3 + 1) << "types 2, 3 and 4 the first time, 4 first the next";
 }
 
 }  // namespace

@@ -104,6 +104,7 @@ struct ModuleServer::Connection : Parser::Handler {
   int64_t firstData = -1;
   std::size_t download = std::string::npos;
   int packets = 0;
+  std::array<int64_t, 3> previous{-1, -1, -1};
 };
 
 ModuleServer::ModuleServer(const ModuleSpec& spec, int com, uint32_t byteTimeNs, net::Socket stop,
@@ -173,6 +174,7 @@ void ModuleServer::Serve(net::Socket socket) {
     if (sessions_.size() > kMaxSessions) sessions_.pop_front();
     model_.OnConnect();
     c.opened = now;
+    c.previous = lastSession_;
     if (plugged_) c.unit = units_.size() - 1;
     serving_ = true;
   }
@@ -236,8 +238,10 @@ void ModuleServer::EndSession(const Connection& c) {
   const int64_t now = Now();
   sessions_.back().closed = now;
   serving_ = false;
+  lastSession_ = {c.opened, c.firstData, now};
   if (c.download != std::string::npos) {
-    units_[c.download].downloads.push_back(Download{c.opened, c.firstData, now, c.packets});
+    units_[c.download].downloads.push_back(
+        Download{c.opened, c.firstData, now, c.packets, c.previous});
   } else if (c.unit != std::string::npos) {
     ++units_[c.unit].checks;
   }
@@ -481,7 +485,11 @@ nlohmann::json ModuleServer::Dump() {
       downloads.push_back({{"opened", d.opened},
                            {"first_data", d.firstData},
                            {"closed", d.closed},
-                           {"packets", d.packets}});
+                           {"packets", d.packets},
+                           {"previous",
+                            {{"opened", d.previous[0]},
+                             {"first_data", d.previous[1]},
+                             {"closed", d.previous[2]}}}});
     }
     const bool inFixture = plugged_ && i + 1 == units_.size();
     module["units"].push_back({{"type", unit.spec.type},

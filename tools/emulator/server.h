@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -81,6 +82,9 @@ class ModuleServer {
     int64_t firstData = -1;  ///< the client's first data byte (not Telnet negotiation)
     int64_t closed = -1;
     int packets = 0;
+    /// The connection served before it (a loader's scan comes just before its download):
+    /// opened, first data byte, closed; all -1 when there was none.
+    std::array<int64_t, 3> previous{-1, -1, -1};
   };
   struct Unit {
     ModuleSpec spec;
@@ -122,6 +126,7 @@ class ModuleServer {
   std::deque<std::string> controls_;
   std::map<std::string, int> settings_;  // the line settings the last client asked for
   bool serving_ = false;
+  std::array<int64_t, 3> lastSession_{-1, -1, -1};  // opened, first data, closed
 };
 
 }  // namespace emulator

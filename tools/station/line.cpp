@@ -22,7 +22,7 @@ using Clock = Host::Clock;
 constexpr auto kRedrawPeriod = 100ms;
 /// The clock in the counts line moves on at least this often.
 constexpr auto kClockPeriod = 1s;
-/// A presence check that has not ended after this long is killed.
+/// Presence checks that have written nothing for this long are killed.
 constexpr auto kCheckTimeout = 10s;
 /// After its final line a loader has this long to end before it is killed; the line holds.
 constexpr auto kEndGrace = 5s;
@@ -55,17 +55,18 @@ std::optional<std::string> ImageSha256(const std::string& image) {
   return std::nullopt;
 }
 
-// What runs for a fixture: nothing, a presence check, or a loader flashing its unit.
+// What runs for a fixture: nothing, its presence checks (`downloader --watch`, one line a
+// check), or a loader flashing its unit.
 struct Process {
   enum class Kind { kNone, kCheck, kFlash };
   Kind kind = Kind::kNone;
   int id = -1;
   StatusLineReader reader;
-  std::vector<StatusLine> lines;      // a check's lines
   std::string diagnostic;             // standard error up to its next newline
-  std::vector<std::string> messages;  // a check's lines on standard error
-  Clock::time_point started;
+  std::vector<std::string> messages;  // the checks' lines on standard error since the last
   Clock::time_point lastHeard;
+  bool checking = false;  // the fixture's cycle counts a check of this process under way
+  bool stopping = false;  // asked to end: what it writes from now on is not heard
   bool killed = false;
 };
 
@@ -82,6 +83,7 @@ class Line {
   bool Accepting() const { return !ending_; }
   void StartDue();
   void StartCheck(std::size_t i);
+  void Checked(std::size_t i, const StatusLine& line);
   void StartFlash(std::size_t i);
   void Handle(const HostEvent& event);
   void Collect(std::size_t i, const HostEvent& event);
@@ -191,6 +193,14 @@ UnitCounts Line::Total() const {
 void Line::StartDue() {
   const auto now = host_.Now();
   for (std::size_t i = 0; i < fixtures_.size(); ++i) {
+    Process& process = processes_[i];
+    if (process.kind == Process::Kind::kCheck && !process.stopping &&
+        !fixtures_[i].WantsChecks(Accepting())) {
+      host_.Stop(process.id);  // the line ends: no more checks here
+      process.stopping = true;
+    }
+    // One process a port: a check and a loader never meet there.
+    if (process.kind != Process::Kind::kNone) continue;
     switch (fixtures_[i].Due(now, Accepting())) {
       case FixtureCycle::Start::kCheck:
         StartCheck(i);
@@ -206,7 +216,7 @@ void Line::StartDue() {
 
 void Line::StartCheck(std::size_t i) {
   FixtureCycle& fixture = fixtures_[i];
-  std::vector<std::string> args = {"--probe", PortName(fixture.Com())};
+  std::vector<std::string> args = {"--watch", PortName(fixture.Com())};
   // The type found last on this fixture first: a line flashes one kind of module.
   if (fixture.LastType() >= 2) args.push_back(std::to_string(fixture.LastType()));
   std::string error;
@@ -214,14 +224,39 @@ void Line::StartCheck(std::size_t i) {
   fixture.CheckStarted(now);
   Process process;
   process.kind = Process::Kind::kCheck;
-  process.started = process.lastHeard = now;
+  process.lastHeard = now;
+  process.checking = true;
   process.id = host_.Start(setup_.loader, args, error);
   if (process.id < 0) {
-    notes_[i] = "the presence check could not be started: " + error;
+    const std::string note = "the presence check could not be started: " + error;
+    if (note != notes_[i]) Complain(PortName(fixture.Com()) + ": " + note);
+    notes_[i] = note;
     fixture.CheckEnded(Probe{}, std::chrono::system_clock::now());
     return;
   }
   processes_[i] = std::move(process);
+}
+
+// One check's line: the cycle learns what is in the fixture, and the checks go on, or stop
+// so that a loader can have the port.
+void Line::Checked(std::size_t i, const StatusLine& line) {
+  Process& process = processes_[i];
+  FixtureCycle& fixture = fixtures_[i];
+  if (process.stopping || line.number != 111) return;
+  notes_[i] = process.messages.empty() ? "" : process.messages.back();
+  process.messages.clear();
+  process.checking = false;
+  fixture.CheckEnded(ReadProbe({line}, fixture.Com()), std::chrono::system_clock::now());
+  EndOf(i);
+  const auto now = host_.Now();
+  if (fixture.Due(now, Accepting()) != FixtureCycle::Start::kFlash &&
+      fixture.WantsChecks(Accepting())) {
+    fixture.CheckStarted(now);  // the next check is under way
+    process.checking = true;
+    return;
+  }
+  host_.Stop(process.id);
+  process.stopping = true;
 }
 
 void Line::StartFlash(std::size_t i) {
@@ -231,7 +266,7 @@ void Line::StartFlash(std::size_t i) {
   std::string error;
   Process process;
   process.kind = Process::Kind::kFlash;
-  process.started = process.lastHeard = now;
+  process.lastHeard = now;
   process.id = host_.Start(
       setup_.loader,
       {"/COM" + std::to_string(fixture.Com()), "/NoPrompts", "/Updates", setup_.image}, error);
@@ -280,11 +315,11 @@ void Line::Collect(std::size_t i, const HostEvent& event) {
   switch (event.kind) {
     case HostEvent::Kind::kOutput:
       process.lastHeard = host_.Now();
-      for (StatusLine& line : process.reader.Feed(event.bytes)) {
+      for (const StatusLine& line : process.reader.Feed(event.bytes)) {
         if (flash) {
           fixtures_[i].Running().Apply(line);
         } else {
-          process.lines.push_back(std::move(line));
+          Checked(i, line);
         }
       }
       dirty_ = dirty_ || flash;
@@ -331,18 +366,18 @@ void Line::Ended(std::size_t i, const std::string& how) {
     process = Process{};
     fixture.FlashEnded(host_.Now(), wall, interruptSignal_ != 0);
   } else {
-    for (StatusLine& line : process.reader.Finish()) process.lines.push_back(std::move(line));
-    if (!process.diagnostic.empty()) process.messages.push_back(process.diagnostic);
-    const Probe probe = ReadProbe(process.lines, fixture.Com());
-    std::string note = process.messages.empty() ? "" : process.messages.back();
-    if (probe.presence == Presence::kUnknown && interruptSignal_ == 0 && !ending_) {
-      note = process.killed ? "the presence check did not end"
-                            : "the presence check gave no port line (" + how + ")";
-      if (note != notes_[i]) Complain(PortName(fixture.Com()) + ": " + note);
+    for (const StatusLine& line : process.reader.Finish()) Checked(i, line);
+    if (process.checking) {
+      // The checks ended when nobody asked them to.
+      if (!process.stopping) {
+        const std::string note = process.killed ? "the presence checks fell silent"
+                                                : "the presence checks ended (" + how + ")";
+        if (note != notes_[i]) Complain(PortName(fixture.Com()) + ": " + note);
+        notes_[i] = note;
+      }
+      fixture.CheckEnded(Probe{}, wall);
     }
-    notes_[i] = note;
     process = Process{};
-    fixture.CheckEnded(probe, wall);
   }
   EndOf(i);
 }
@@ -395,7 +430,7 @@ void Line::KillOverdue() {
     if (interruptSignal_ != 0) {
       by = stopDeadline_;
     } else if (process.kind == Process::Kind::kCheck) {
-      by = process.started + kCheckTimeout;
+      by = process.lastHeard + kCheckTimeout;
     } else if (fixtures_[i].Running().row.final) {
       by = process.lastHeard + kEndGrace;
     } else {
@@ -513,7 +548,7 @@ int Line::Run() {
       if (process.kind == Process::Kind::kNone || process.killed) continue;
       deadline = std::min(deadline, interruptSignal_ != 0 ? stopDeadline_
                                     : process.kind == Process::Kind::kCheck
-                                        ? process.started + kCheckTimeout
+                                        ? process.lastHeard + kCheckTimeout
                                         : process.lastHeard + options_.timeout);
     }
     if (live_) deadline = std::min(deadline, lastDraw_ + (dirty_ ? kRedrawPeriod : kClockPeriod));

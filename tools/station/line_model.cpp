@@ -82,36 +82,25 @@ std::optional<double> UnitCounts::PerHour(std::chrono::milliseconds elapsed) con
 
 FixtureCycle::FixtureCycle(int com, int retries) : com_(com), retries_(retries) {}
 
+bool FixtureCycle::WantsChecks(bool accepting) const {
+  return phase_ == Phase::kRetryCheck ||
+         (accepting && (phase_ == Phase::kWait || phase_ == Phase::kDone));
+}
+
 FixtureCycle::Start FixtureCycle::Due(Instant now, bool accepting) const {
   if (running_) return Start::kNothing;
-  switch (phase_) {
-    case Phase::kFlashDue:
-      return unitOpen_ || accepting ? Start::kFlash : Start::kNothing;
-    case Phase::kRetryCheck:
-      return now >= nextCheck_ ? Start::kCheck : Start::kNothing;
-    case Phase::kWait:
-    case Phase::kDone:
-      return accepting && now >= nextCheck_ ? Start::kCheck : Start::kNothing;
-    case Phase::kFlash:
-      break;
+  if (phase_ == Phase::kFlashDue) {
+    return unitOpen_ || accepting ? Start::kFlash : Start::kNothing;
   }
-  return Start::kNothing;
+  return WantsChecks(accepting) && now >= nextCheck_ ? Start::kCheck : Start::kNothing;
 }
 
 Instant FixtureCycle::NextDue(bool accepting) const {
   if (running_) return Instant::max();
-  switch (phase_) {
-    case Phase::kFlashDue:
-      return unitOpen_ || accepting ? Instant::min() : Instant::max();
-    case Phase::kRetryCheck:
-      return nextCheck_;
-    case Phase::kWait:
-    case Phase::kDone:
-      return accepting ? nextCheck_ : Instant::max();
-    case Phase::kFlash:
-      break;
+  if (phase_ == Phase::kFlashDue) {
+    return unitOpen_ || accepting ? Instant::min() : Instant::max();
   }
-  return Instant::max();
+  return WantsChecks(accepting) ? nextCheck_ : Instant::max();
 }
 
 void FixtureCycle::CheckStarted(Instant now) {

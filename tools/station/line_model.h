@@ -98,7 +98,7 @@ struct UnitCounts {
 /// One fixture's cycle.
 class FixtureCycle {
  public:
-  /// Checks while waiting (and while a result is shown) start this often.
+  /// Checks while waiting (and while a result is shown) start at most this often.
   static constexpr std::chrono::milliseconds kCheckPeriod{100};
   /// A module is gone once this many checks in a row found the fixture empty: a contact
   /// that bounces for less than that is not a new module.
@@ -118,6 +118,9 @@ class FixtureCycle {
   Start Due(Instant now, bool accepting) const;
   /// When Due may next have something to start (the far future while a process runs).
   Instant NextDue(bool accepting) const;
+  /// The fixture is to be checked, one check after another: while it waits for a module
+  /// or shows a result (when `accepting`), and before another attempt.
+  bool WantsChecks(bool accepting) const;
 
   void CheckStarted(Instant now);
   void CheckEnded(const Probe& probe, WallTime wall);
