@@ -456,6 +456,7 @@ void Line::Stop(const HostEvent& event) {
     if (process.kind == Process::Kind::kCheck) {
       host_.Kill(process.id);
       process.killed = true;
+      process.stopping = true;
     }
     fixtures_[i].End(wall, true);
     EndOf(i);
