@@ -228,5 +228,23 @@ TEST(StationLine, ControlCMidUnitLogsItAsStoppedAndLosesNothingElse) {
             "");
 }
 
+TEST(StationLine, TheUnitLogIsNeverWrittenThroughALink) {
+  ModuleEmulator emulator({"type=3,version=1.1,com=1"});
+  TempDir dir;
+  const std::string secret = dir.Write("secret", "keep\n{\"half");
+  std::filesystem::create_symlink(secret, dir.path() / "units.jsonl");
+  testing::RunOptions options;
+  options.args = {WriteImage(dir, StandardImage(3, {1})), "--continuous", "--log",
+                  dir.File("units.jsonl")};
+  options.env = emulator.Environment();
+  options.timeout = 10s;
+  const auto run = testing::RunProgram(testing::BinaryPath("downloader-station"), options);
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_EQ(run.err, "downloader-station: cannot write the unit log " + dir.File("units.jsonl") +
+                         ": it is a link\n");
+  EXPECT_EQ(testing::ReadFileBytes(secret), "keep\n{\"half") << "not even its half line cut";
+  EXPECT_EQ(emulator.Stop().Com(1).connections, 0);
+}
+
 }  // namespace
 }  // namespace downloader::e2e
