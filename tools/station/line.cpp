@@ -480,6 +480,8 @@ void Line::Show(bool force) {
   }
   if (tableShown_) return;
   for (std::size_t i = 0; i < fixtures_.size(); ++i) {
+    // Told once its loader runs: until then its last unit is still the one shown.
+    if (fixtures_[i].Starting()) continue;
     const std::string key = FixtureLineKey(fixtures_[i]) + notes_[i];
     if (key == shown_[i]) continue;
     shown_[i] = key;
@@ -542,7 +544,7 @@ int Line::Run() {
     if (ending_ && !busy) break;
     Clock::time_point deadline = Clock::time_point::max();
     for (const FixtureCycle& fixture : fixtures_) {
-      deadline = std::min(deadline, fixture.NextDue(Accepting()));
+      deadline = std::min(deadline, fixture.NextDue(host_.Now(), Accepting()));
     }
     for (std::size_t i = 0; i < processes_.size(); ++i) {
       const Process& process = processes_[i];

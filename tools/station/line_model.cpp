@@ -95,12 +95,11 @@ FixtureCycle::Start FixtureCycle::Due(Instant now, bool accepting) const {
   return WantsChecks(accepting) && now >= nextCheck_ ? Start::kCheck : Start::kNothing;
 }
 
-Instant FixtureCycle::NextDue(bool accepting) const {
+Instant FixtureCycle::NextDue(Instant now, bool accepting) const {
   if (running_) return Instant::max();
-  if (phase_ == Phase::kFlashDue) {
-    return unitOpen_ || accepting ? Instant::min() : Instant::max();
-  }
-  return WantsChecks(accepting) ? nextCheck_ : Instant::max();
+  if (phase_ == Phase::kFlashDue) return unitOpen_ || accepting ? now : Instant::max();
+  if (!WantsChecks(accepting)) return Instant::max();
+  return std::max(nextCheck_, now);
 }
 
 void FixtureCycle::CheckStarted(Instant now) {
@@ -264,6 +263,11 @@ FixtureState FixtureCycle::State() const {
 
 const Unit* FixtureCycle::Shown() const {
   return unit_ ? &*unit_ : nullptr;
+}
+
+const ModuleFound* FixtureCycle::ShownModule() const {
+  if (phase_ == Phase::kFlashDue && found_ && found_->module) return &*found_->module;
+  return unit_ && unit_->module ? &*unit_->module : nullptr;
 }
 
 bool FixtureCycle::Busy() const {

@@ -116,8 +116,9 @@ class FixtureCycle {
   /// is complete or the station stops); checks then stop too, but a unit already begun
   /// gets its further attempts.
   Start Due(Instant now, bool accepting) const;
-  /// When Due may next have something to start (the far future while a process runs).
-  Instant NextDue(bool accepting) const;
+  /// When Due may next have something to start: `now` when it has, the far future while a
+  /// process runs.
+  Instant NextDue(Instant now, bool accepting) const;
   /// The fixture is to be checked, one check after another: while it waits for a module
   /// or shows a result (when `accepting`), and before another attempt.
   bool WantsChecks(bool accepting) const;
@@ -141,6 +142,11 @@ class FixtureCycle {
   FixtureState State() const;
   /// The unit being flashed, or the last one ended; nullptr before the first.
   const Unit* Shown() const;
+  /// The module the fixture shows: the one found for the next flash, else Shown()'s.
+  const ModuleFound* ShownModule() const;
+  /// A module was found and its loader is about to start: the state lasts only until the
+  /// checks have ended.
+  bool Starting() const { return phase_ == Phase::kFlashDue; }
   /// A unit has begun and not ended, or a check or loader runs.
   bool Busy() const;
   const UnitCounts& Counts() const { return counts_; }

@@ -65,13 +65,13 @@ std::string Clock(std::chrono::milliseconds elapsed) {
 }
 
 std::string ModuleText(const FixtureCycle& fixture) {
-  const Unit* unit = fixture.Shown();
+  const ModuleFound* module = fixture.ShownModule();
   const FixtureState state = fixture.State();
-  if (unit == nullptr || !unit->module || state == FixtureState::kWaiting ||
-      state == FixtureState::kNoDevice || state == FixtureState::kInUse) {
+  if (module == nullptr || state == FixtureState::kWaiting || state == FixtureState::kNoDevice ||
+      state == FixtureState::kInUse) {
     return "";
   }
-  return DisplayText(unit->module->device);
+  return DisplayText(module->device);
 }
 
 // An attempt's final line, or why the station ended it.
@@ -98,7 +98,9 @@ std::string StateCell(const FixtureCycle& fixture, const std::string& note, int 
     case FixtureState::kWaiting:
       return FitColumns("waiting", columns);
     case FixtureState::kFlashing: {
-      const std::size_t attempt = unit != nullptr ? unit->attempts.size() : 1;
+      // A unit about to start shows its first attempt, not the last unit's.
+      const bool open = unit != nullptr && unit->result == Unit::Result::kRunning;
+      const std::size_t attempt = open ? unit->attempts.size() + (fixture.Starting() ? 1 : 0) : 1;
       const std::string word = attempt > 1 ? "retry " + std::to_string(attempt - 1) : "flashing";
       const PortRow* row =
           unit != nullptr && !unit->attempts.empty() && unit->result == Unit::Result::kRunning
@@ -202,10 +204,11 @@ std::string FixtureLine(const FixtureCycle& fixture, const std::string& note) {
       return port + "waiting for a module";
     case FixtureState::kFlashing: {
       std::string line = port + "flashing";
-      if (unit != nullptr && unit->module) {
-        line += " " + DisplayText(unit->module->device);
-        const std::string& version = unit->module->version;
-        if (!version.empty() && version != "n/a") line += " " + DisplayText(version);
+      if (const ModuleFound* module = fixture.ShownModule()) {
+        line += " " + DisplayText(module->device);
+        if (module->version != "" && module->version != "n/a") {
+          line += " " + DisplayText(module->version);
+        }
       }
       if (unit != nullptr && unit->attempts.size() > 1) {
         line += ", attempt " + std::to_string(unit->attempts.size()) + " after " +
