@@ -110,11 +110,19 @@ void TIdentificationThread::Execute() {
     port.SetRTS(false);
   }
 
+  int bytesHeard = 0;
   for (const DeviceType type : ProbeOrder(TargetType)) {
-    if (IdentifyDevice(PoolIndex, type, DeviceName, Version, Echo, FoundType)) break;
+    if (IdentifyDevice(PoolIndex, type, DeviceName, Version, Echo, FoundType, &bytesHeard)) break;
     if (Echo != kYes) break;  // nothing echoes on this port: no other type will
   }
   port.Close();
+  // ECHO=No says the same of an empty fixture and of a line that answers with something
+  // else: a station that skips empty fixtures must not skip this one.
+  if (Echo == kNo && bytesHeard > 0) {
+    WriteHint("downloader: " + PortList[static_cast<std::size_t>(PortIndex)] +
+              ": bytes came back, but not the echo of what was sent: something other than a "
+              "Korvanetics module answers, or the line is noisy");
+  }
   PostToMainThread([this] { ReportResult(); });
 }
 
