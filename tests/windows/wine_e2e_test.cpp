@@ -296,7 +296,7 @@ TEST_F(UnderWine, CtrlCStopsEveryLoaderOfDownloaderStationExeAndTheReportIsWritt
   const auto json = nlohmann::json::parse(testing::ReadFileBytes(report));
   EXPECT_TRUE(json["rounds"][0]["interrupted"]);
   for (const auto& port : json["rounds"][0]["ports"]) {
-    EXPECT_EQ(port["failure"], "stopped (Ctrl-C)") << port.dump();
+    EXPECT_EQ(port["failure"]["text"], "stopped (Ctrl-C)") << port.dump();
   }
 }
 

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -107,6 +108,10 @@ class PosixHost final : public Host {
       ::kill(child.pid, SIGKILL);
       ::waitpid(child.pid, nullptr, 0);
       CloseFds(child);
+    }
+    if (!privateFolder_.empty()) {
+      std::error_code ec;
+      std::filesystem::remove_all(privateFolder_, ec);
     }
   }
 
@@ -278,6 +283,74 @@ class PosixHost final : public Host {
     return "downloader";
   }
 
+  std::string HostName() override {
+    char name[HOST_NAME_MAX + 1] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return "";
+    return name;
+  }
+
+  bool ReadWholeFile(const std::string& path, std::size_t limit, std::string& bytes,
+                     std::string& error) override {
+    // Not blocking: a FIFO in the image's place must not hold the station.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+      error = ErrorText(errno);
+      return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      error = "it is not a file";
+      ::close(fd);
+      return false;
+    }
+    bytes.clear();
+    char buffer[kReadChunk];
+    for (;;) {
+      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        if (n < 0) error = ErrorText(errno);
+        ::close(fd);
+        return n == 0;
+      }
+      bytes.append(buffer, static_cast<std::size_t>(n));
+      if (bytes.size() > limit) {
+        error = "it is larger than " + std::to_string(limit) + " bytes";
+        ::close(fd);
+        return false;
+      }
+    }
+  }
+
+  bool PrivateCopy(std::string_view bytes, const std::string& name, std::string& path,
+                   std::string& error) override {
+    if (privateFolder_.empty()) {
+      const char* tmp = std::getenv("TMPDIR");
+      std::string pattern =
+          std::string(tmp != nullptr && *tmp == '/' ? tmp : "/tmp") + "/downloader-station.XXXXXX";
+      // A new folder of mode 0700: no one else can put or replace a file in it.
+      if (::mkdtemp(pattern.data()) == nullptr) {
+        error = ErrorText(errno);
+        return false;
+      }
+      privateFolder_ = pattern;
+    }
+    path = privateFolder_ + "/" + name;
+    ::unlink(path.c_str());
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      error = ErrorText(errno);
+      return false;
+    }
+    const bool ok = WriteAll(fd, bytes);
+    const int saved = errno;
+    if (::close(fd) != 0 || !ok) {
+      error = ErrorText(ok ? errno : saved);
+      return false;
+    }
+    return true;
+  }
+
  private:
   struct Child {
     pid_t pid = -1;
@@ -413,6 +486,7 @@ class PosixHost final : public Host {
 
   std::map<int, Child> children_;
   int nextId_ = 0;
+  std::string privateFolder_;  // PrivateCopy's, made at its first use
   bool stdinEnded_ = false;
   bool endReported_ = false;
   std::string stdinPending_;

@@ -298,6 +298,8 @@ class WindowsHost final : public Host {
       }
     }
     if (operatorReader_.joinable()) operatorReader_.detach();
+    for (const std::wstring& file : privateFiles_) ::DeleteFileW(file.c_str());
+    if (!privateFolder_.empty()) ::RemoveDirectoryW(privateFolder_.c_str());
     {
       std::lock_guard lock(handlerMutex);
       handlerState.reset();
@@ -446,6 +448,90 @@ class WindowsHost final : public Host {
     return "downloader.exe";
   }
 
+  std::string HostName() override {
+    wchar_t name[256] = {};
+    DWORD size = 256;
+    if (!::GetComputerNameExW(ComputerNameDnsHostname, name, &size)) return "";
+    return Utf8(std::wstring_view(name, size));
+  }
+
+  bool ReadWholeFile(const std::string& path, std::size_t limit, std::string& bytes,
+                     std::string& error) override {
+    HANDLE file = ::CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      error = ErrorText(::GetLastError());
+      return false;
+    }
+    if (::GetFileType(file) != FILE_TYPE_DISK) {
+      error = "it is not a file";
+      ::CloseHandle(file);
+      return false;
+    }
+    bytes.clear();
+    std::string buffer(kReadChunk, '\0');
+    bool ok = true;
+    for (;;) {
+      DWORD got = 0;
+      if (!::ReadFile(file, buffer.data(), kReadChunk, &got, nullptr)) {
+        error = ErrorText(::GetLastError());
+        ok = false;
+        break;
+      }
+      if (got == 0) break;
+      bytes.append(buffer, 0, got);
+      if (bytes.size() > limit) {
+        error = "it is larger than " + std::to_string(limit) + " bytes";
+        ok = false;
+        break;
+      }
+    }
+    ::CloseHandle(file);
+    return ok;
+  }
+
+  bool PrivateCopy(std::string_view bytes, const std::string& name, std::string& path,
+                   std::string& error) override {
+    if (privateFolder_.empty()) {
+      wchar_t temp[MAX_PATH + 1] = {};
+      const DWORD n = ::GetTempPathW(MAX_PATH + 1, temp);
+      if (n == 0 || n > MAX_PATH) {
+        error = ErrorText(::GetLastError());
+        return false;
+      }
+      // A new folder under the user's own temporary folder, which only that user can write.
+      for (unsigned attempt = 0; privateFolder_.empty(); ++attempt) {
+        const std::wstring folder = std::wstring(temp) + L"downloader-station-" +
+                                    std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                                    std::to_wstring(::GetTickCount() + attempt);
+        if (::CreateDirectoryW(folder.c_str(), nullptr)) {
+          privateFolder_ = folder;
+        } else if (::GetLastError() != ERROR_ALREADY_EXISTS || attempt > 100) {
+          error = ErrorText(::GetLastError());
+          return false;
+        }
+      }
+    }
+    const std::wstring target = privateFolder_ + L"\\" + Wide(name);
+    ::DeleteFileW(target.c_str());
+    HANDLE file = ::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      error = ErrorText(::GetLastError());
+      return false;
+    }
+    bool ok = WriteAll(file, bytes);
+    const DWORD saved = ::GetLastError();
+    ok = ::CloseHandle(file) && ok;
+    if (!ok) {
+      error = ErrorText(saved);
+      return false;
+    }
+    privateFiles_.push_back(target);
+    path = Utf8(target);
+    return true;
+  }
+
  private:
   // A loader that has exited ends once everything it wrote has been handed on.
   void ReportEnded(std::vector<HostEvent>& events) {
@@ -487,6 +573,8 @@ class WindowsHost final : public Host {
   std::pair<int, int> size_;
   std::thread operatorReader_;
   bool endReported_ = false;
+  std::wstring privateFolder_;  // PrivateCopy's, made at its first use
+  std::vector<std::wstring> privateFiles_;
 };
 
 }  // namespace

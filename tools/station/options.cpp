@@ -7,6 +7,8 @@ namespace downloader::station {
 const char kStationUsage[] =
     "usage: downloader-station IMAGE [--ports LIST] [--report FILE] [--repeat]\n"
     "                          [--skip-empty] [--timeout SECONDS] [--loader FILE]\n"
+    "                          [--expect-checksum N] [--expect-sha256 HEX]\n"
+    "                          [--follow-image]\n"
     "\n"
     "Flashes IMAGE into the module on every port at once, one downloader per port,\n"
     "and shows each port's module, progress and outcome.\n"
@@ -14,20 +16,42 @@ const char kStationUsage[] =
     "  --ports LIST       the ports to flash, e.g. COM1,COM3-COM16 (default: every\n"
     "                     port of the port map)\n"
     "  --report FILE      write a JSON report of every port when the round ends\n"
-    "  --repeat           after a round, wait for Enter (or a line on standard input)\n"
-    "                     and flash again; end of input stops\n"
+    "  --repeat           after a round, wait for Enter (an empty line on standard\n"
+    "                     input) and flash again; q or end of input stops\n"
     "  --skip-empty       a port with nothing attached does not count as failed\n"
     "  --timeout SECONDS  kill a loader that writes no status line for this long\n"
     "                     (default 30)\n"
     "  --loader FILE      the downloader to run (default: the one beside this program)\n"
+    "  --expect-checksum N\n"
+    "                     refuse an image whose checksum (as the loader shows it)\n"
+    "                     is not N\n"
+    "  --expect-sha256 HEX\n"
+    "                     refuse an image file whose SHA-256 is not HEX\n"
+    "  --follow-image     flash an image file changed between rounds (default: the\n"
+    "                     station stops, as the file is no longer the one checked)\n"
     "  --help, --version\n"
     "\n"
-    "Exit status: 0 when every port succeeded, 1 when any failed, 2 for a usage error\n"
-    "or an image the loader refuses, 128+N when stopped by signal N (Ctrl-C: 130).\n";
+    "Exit status: 0 when every port succeeded, 1 when any failed, 2 for a usage error,\n"
+    "an image the loader refuses or not the one expected, 128+N when stopped by signal\n"
+    "N (Ctrl-C: 130).\n";
 
 namespace {
 
 constexpr long kMaxTimeoutSeconds = 24L * 3600;
+constexpr long kMaxChecksum = 65535;
+constexpr std::size_t kSha256Digits = 64;
+
+// A decimal number of at most `digits` digits within 0..`most`; nothing otherwise.
+std::optional<long> Number(const std::string& text, std::size_t digits, long most) {
+  if (text.empty() || text.size() > digits) return std::nullopt;
+  long n = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    n = n * 10 + (c - '0');
+  }
+  if (n > most) return std::nullopt;
+  return n;
+}
 
 // "--name=value" or "--name value": the value, advancing `i` past it.
 std::optional<std::string> Value(const std::vector<std::string>& args, std::size_t& i,
@@ -71,6 +95,29 @@ std::optional<StationOptions> ParseStationOptions(const std::vector<std::string>
       options.repeat = true;
     } else if (arg == "--skip-empty") {
       options.skipEmpty = true;
+    } else if (arg == "--follow-image") {
+      options.followImage = true;
+    } else if (Named(arg, "--expect-checksum")) {
+      const auto text = Value(args, i, "--expect-checksum", error);
+      if (!text) return std::nullopt;
+      options.expectChecksum = Number(*text, 5, kMaxChecksum);
+      if (!options.expectChecksum) {
+        error = "--expect-checksum takes the image's checksum, a number from 0 to " +
+                std::to_string(kMaxChecksum) + ", not '" + *text + "'";
+        return std::nullopt;
+      }
+    } else if (Named(arg, "--expect-sha256")) {
+      const auto text = Value(args, i, "--expect-sha256", error);
+      if (!text) return std::nullopt;
+      std::string hex = *text;
+      for (char& c : hex) c = static_cast<char>(c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c);
+      if (hex.size() != kSha256Digits ||
+          hex.find_first_not_of("0123456789abcdef") != std::string::npos) {
+        error = "--expect-sha256 takes the image file's SHA-256, 64 hexadecimal digits, not '" +
+                *text + "'";
+        return std::nullopt;
+      }
+      options.expectSha256 = hex;
     } else if (Named(arg, "--ports")) {
       const auto list = Value(args, i, "--ports", error);
       if (!list) return std::nullopt;
@@ -99,18 +146,13 @@ std::optional<StationOptions> ParseStationOptions(const std::vector<std::string>
     } else if (Named(arg, "--timeout")) {
       const auto text = Value(args, i, "--timeout", error);
       if (!text) return std::nullopt;
-      long seconds = 0;
-      bool digits = !text->empty() && text->size() <= 6;
-      for (const char c : *text) {
-        digits = digits && c >= '0' && c <= '9';
-        if (digits) seconds = seconds * 10 + (c - '0');
-      }
-      if (!digits || seconds < 1 || seconds > kMaxTimeoutSeconds) {
+      const auto seconds = Number(*text, 6, kMaxTimeoutSeconds);
+      if (!seconds || *seconds < 1) {
         error = "--timeout takes a number of seconds from 1 to " +
                 std::to_string(kMaxTimeoutSeconds) + ", not '" + *text + "'";
         return std::nullopt;
       }
-      options.timeout = std::chrono::seconds(seconds);
+      options.timeout = std::chrono::seconds(*seconds);
     } else {
       error = "unknown option '" + arg + "'";
       return std::nullopt;

@@ -31,6 +31,18 @@ std::optional<std::filesystem::path> PortMapDirectory();
 /// link counts without being followed: the station never opens a device.
 std::vector<int> PortMapPorts(const std::filesystem::path& directory);
 
+/// How a port map names one port.
+enum class MapEntry {
+  kPresent,
+  kHidden,   ///< its entry's first line is empty or "none": the loader must not touch it
+  kMissing,  ///< no entry
+};
+MapEntry PortMapEntryOf(const std::filesystem::path& directory, int com);
+
+/// The port map is complete: it is named by DOWNLOADER_PORTS, so the loader reaches no port
+/// it has no entry for. Otherwise a port without an entry is the system's own.
+bool PortMapIsComplete();
+
 // The system's side of the port map, one backend per platform.
 
 /// Where the loader looks for its port map. POSIX: $DOWNLOADER_PORTS, else
