@@ -3,14 +3,11 @@
 // dies, Ctrl-C, and input the station refuses.
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
 #include <signal.h>
-#include <sys/ioctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -19,6 +16,7 @@
 #include "e2e/loader_run.h"
 #include "serial/port_lock.h"
 #include "support/json_schema.h"
+#include "support/terminal_process.h"
 
 namespace downloader::e2e {
 namespace {
@@ -96,7 +94,7 @@ TEST(StationRun, EveryOutcomeInItsOwnRow) {
   ModuleEmulator emulator({"type=3,version=1.1,com=1", "type=2,version=1.0,com=2",
                            "type=3,version=1.2,com=3", "type=3,version=1.1,status=2@1:2,com=4",
                            "type=3,noecho,com=5", "type=3,version=1.1,com=6", "type=4,noecho,com=7",
-                           "type=3,chatter,com=8"});
+                           "type=3,badreply,com=8"});
   // COM6 is in use: another program holds it.
   ChildProcess holder(PORT_HOLDER, {"port", "COM6"}, emulator.Environment());
   ASSERT_EQ(holder.ReadLine(5s), "held");
@@ -164,12 +162,13 @@ TEST(StationRun, EveryOutcomeInItsOwnRow) {
   EXPECT_EQ(skip.exitCode, 0) << skip.out << skip.err;
   EXPECT_TRUE(Contains(skip.out, "COM7: empty: 023-No Korvanetics C found.\n")) << skip.out;
   EXPECT_TRUE(Contains(skip.out, "round 1: 1 succeeded, 0 failed, 1 empty in ")) << skip.out;
-  for (const char* chattering : {"COM5", "COM8"}) {
-    const RunResult noisy = RunStation(emulator, {file, "--ports", chattering, "--skip-empty"});
-    EXPECT_EQ(noisy.exitCode, 1) << noisy.out << noisy.err;
+  // COM5 answers without its echo; COM8 echoes, but answers no identification.
+  for (const char* something : {"COM5", "COM8"}) {
+    const RunResult answered = RunStation(emulator, {file, "--ports", something, "--skip-empty"});
+    EXPECT_EQ(answered.exitCode, 1) << answered.out << answered.err;
     EXPECT_TRUE(
-        Contains(noisy.out, std::string(chattering) + ": failed: 023-No Korvanetics C found.\n"))
-        << noisy.out;
+        Contains(answered.out, std::string(something) + ": failed: 023-No Korvanetics C found.\n"))
+        << answered.out;
   }
 }
 
@@ -258,8 +257,10 @@ TEST(StationRun, ALoaderKilledMidDownloadFailsItsPortAlone) {
 }
 
 TEST(StationRun, ControlCStopsEveryLoaderAndWritesTheReport) {
-  ModuleEmulator emulator(
-      {"type=3,version=1.1,statusdelay=20,com=1", "type=3,version=1.1,statusdelay=20,com=2"});
+  // Paced at 1,200 baud, each download takes seconds; a late status byte (the loader waits
+  // 40 ms for it) would fail a port before the stop on a busy machine.
+  ModuleEmulator emulator({"type=3,version=1.1,com=1", "type=3,version=1.1,com=2"},
+                          {"--pace", "1200"});
   TempDir dir;
   auto station = StationDownloading(
       emulator,
@@ -409,75 +410,6 @@ TEST(StationRun, AnImageReplacedBetweenRoundsIsNotFlashed) {
   ExpectHoldsImage(dump.Com(1), image);
 }
 
-// The station on a pseudo-terminal whose size the test changes, as a window is dragged.
-class StationOnTerminal {
- public:
-  StationOnTerminal(const std::vector<std::string>& args, const std::string& portMap, int columns) {
-    std::vector<std::string> strings = {testing::BinaryPath("downloader-station")};
-    strings.insert(strings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& s : strings) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    const char* path = std::getenv("PATH");
-    std::vector<std::string> variables = {"TERM=xterm", "DOWNLOADER_PORTS=" + portMap,
-                                          std::string("PATH=") + (path ? path : "/usr/bin:/bin")};
-    std::vector<char*> env;
-    for (std::string& v : variables) env.push_back(v.data());
-    env.push_back(nullptr);
-    winsize size{kRows, static_cast<unsigned short>(columns), 0, 0};
-    pid_ = ::forkpty(&master_, nullptr, nullptr, &size);
-    if (pid_ == 0) {
-      ::execve(argv[0], argv.data(), env.data());
-      ::_exit(127);
-    }
-  }
-  ~StationOnTerminal() {
-    if (pid_ > 0 && !ended_) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    if (master_ >= 0) ::close(master_);
-  }
-
-  /// The kernel tells the station with SIGWINCH.
-  void Resize(int columns) {
-    winsize size{kRows, static_cast<unsigned short>(columns), 0, 0};
-    ::ioctl(master_, TIOCSWINSZ, &size);
-  }
-  /// True once `text` has come after everything read before this call; 10 s at most.
-  bool Shows(std::string_view text) {
-    const std::size_t from = seen_;
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (output_.find(text, from) == std::string::npos) {
-      if (std::chrono::steady_clock::now() >= deadline) return false;
-      pollfd ready{master_, POLLIN, 0};
-      if (::poll(&ready, 1, 100) <= 0) continue;
-      char buffer[4096];
-      const ssize_t n = ::read(master_, buffer, sizeof buffer);
-      if (n <= 0) return false;
-      output_.append(buffer, static_cast<std::size_t>(n));
-    }
-    seen_ = output_.find(text, from) + text.size();
-    return true;
-  }
-  int Wait() {
-    Shows("\x01never");  // reads what is left, until the end of its output
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    ended_ = true;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  const std::string& Output() const { return output_; }
-
- private:
-  static constexpr unsigned short kRows = 40;
-  pid_t pid_ = -1;
-  int master_ = -1;
-  bool ended_ = false;
-  std::string output_;
-  std::size_t seen_ = 0;
-};
-
 TEST(StationOnATerminal, TheTableComesBackWhenTheTerminalIsWideEnoughAgain) {
   // Stand-in loaders that write until the test lets them end, so the round lasts as long as
   // the test needs.
@@ -498,20 +430,23 @@ printf '\001EVT:044-Download successful!\r\n\004'
   std::filesystem::permissions(loader, std::filesystem::perms::owner_all);
   std::filesystem::create_directory(dir.path() / "ports");
   for (const char* port : {"ports/COM1", "ports/COM2"}) dir.Write(port, "rfc2217://127.0.0.1:1\n");
-  StationOnTerminal station(
-      {dir.Write("x.obj", "image"), "--ports", "COM1,COM2", "--loader", loader}, dir.File("ports"),
+  const char* path = std::getenv("PATH");
+  testing::TerminalProcess station(
+      testing::BinaryPath("downloader-station"),
+      {dir.Write("x.obj", "image"), "--ports", "COM1,COM2", "--loader", loader},
+      {{"TERM", "xterm"}, {"DOWNLOADER_PORTS", dir.File("ports")}, {"PATH", path ? path : ""}},
       100);
   const std::string header = "PORT   MODULE";
-  ASSERT_TRUE(station.Shows(header)) << station.Output();
-  ASSERT_TRUE(station.Shows("writing"));
+  ASSERT_TRUE(station.Shows(header, 10s)) << station.Output();
+  ASSERT_TRUE(station.Shows("writing", 10s));
   station.Resize(45);
-  ASSERT_TRUE(station.Shows("round 1: Korvanetics C, checksum 7, ")) << "plain lines at 45";
+  ASSERT_TRUE(station.Shows("round 1: Korvanetics C, checksum 7, ", 10s)) << "plain at 45";
   station.Resize(100);
-  EXPECT_TRUE(station.Shows(header)) << "the table again at 100 columns: " << station.Output();
+  EXPECT_TRUE(station.Shows(header, 10s)) << "the table again at 100 columns: " << station.Output();
   station.Resize(60);
-  EXPECT_TRUE(station.Shows("SLOT DONE")) << "and at 60, with its bar gone";
+  EXPECT_TRUE(station.Shows("SLOT DONE", 10s)) << "and at 60, with its bar gone";
   dir.Write("go", "");
-  EXPECT_EQ(station.Wait(), 0) << station.Output();
+  EXPECT_EQ(station.Wait(20s), 0) << station.Output();
 }
 
 }  // namespace
