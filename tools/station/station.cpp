@@ -483,7 +483,12 @@ void Station::Interrupt(Round& round, const HostEvent& event) {
   round.interrupted = true;
   stopDeadline_ = host_.Now() + kStopGrace;
   for (const Loader& loader : loaders_) {
-    if (!loader.ended) host_.Stop(loader.id);
+    if (loader.ended) continue;
+    // A final line the loader writes as it stops (025, its port closed under it) is kept,
+    // but the port failed because it was stopped.
+    PortRow& row = round.rows[loader.row];
+    if (!row.final) row.failure = Failure{FailureCode::kStopped, "stopped (" + interruptHow_ + ")"};
+    host_.Stop(loader.id);
   }
 }
 
