@@ -198,11 +198,49 @@ void AwaitEnd(std::shared_ptr<Shared> shared, int id, HANDLE process) {
   state.changed.notify_all();
 }
 
+// What one read of standard input gave.
+enum class InputRead { kBytes, kInterrupted, kEnded };
+
+// One read of the console, as wide text and in UTF-8 whatever its code page. A pending
+// read of the console ends when the operator presses Ctrl-C or Ctrl-Break, with nothing
+// read: that is not the end of input (the control handler reports the key on its own
+// thread, maybe later). ReadFile cannot tell it from Ctrl-Z, ReadConsoleW can: it sets
+// ERROR_OPERATION_ABORTED. Ctrl-Z at the start of a line is the end of input, as the
+// console's own ReadFile takes it.
+InputRead ReadConsoleLine(HANDLE input, std::string& bytes) {
+  std::wstring buffer(2048, L'\0');
+  DWORD got = 0;
+  ::SetLastError(ERROR_SUCCESS);
+  if (!::ReadConsoleW(input, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+    return InputRead::kEnded;
+  }
+  if (got == 0) {
+    return ::GetLastError() == ERROR_OPERATION_ABORTED ? InputRead::kInterrupted
+                                                       : InputRead::kEnded;
+  }
+  if (buffer[0] == L'\x1a') return InputRead::kEnded;
+  bytes = Utf8(std::wstring_view(buffer.data(), got));
+  return InputRead::kBytes;
+}
+
+InputRead ReadInput(HANDLE input, std::string& bytes) {
+  if (input == nullptr || input == INVALID_HANDLE_VALUE) return InputRead::kEnded;
+  DWORD mode = 0;
+  if (::GetConsoleMode(input, &mode)) return ReadConsoleLine(input, bytes);
+  std::string buffer(4096, '\0');
+  DWORD got = 0;
+  if (!::ReadFile(input, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) ||
+      got == 0) {
+    return InputRead::kEnded;
+  }
+  bytes = buffer.substr(0, got);
+  return InputRead::kBytes;
+}
+
 // Standard input, read only while the station waits for the operator: a console read
 // echoes what is typed, which would break the table during a round.
 void ReadOperator(std::shared_ptr<Shared> state) {
   const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
-  std::string buffer(4096, '\0');
   std::unique_lock lock(state->mutex);
   while (!state->stdinEnded && !state->closing) {
     state->changed.wait(lock, [&] { return state->wantLine || state->closing; });
@@ -212,15 +250,13 @@ void ReadOperator(std::shared_ptr<Shared> state) {
       continue;
     }
     lock.unlock();
-    DWORD got = 0;
-    const bool ok =
-        input != nullptr && input != INVALID_HANDLE_VALUE &&
-        ::ReadFile(input, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr);
+    std::string bytes;
+    const InputRead read = ReadInput(input, bytes);
     lock.lock();
-    if (!ok || got == 0) {
+    if (read == InputRead::kEnded) {
       state->stdinEnded = true;
-    } else {
-      state->stdinPending.append(buffer, 0, got);
+    } else if (read == InputRead::kBytes) {
+      state->stdinPending += bytes;
     }
     state->changed.notify_all();
   }
