@@ -173,12 +173,14 @@ TEST(StationRun, EveryOutcomeInItsOwnRow) {
   }
 }
 
-TEST(StationRun, RepeatsARoundForEveryLineOnStandardInput) {
+TEST(StationRun, RepeatsARoundForEnterAloneAndEndsAtQ) {
   ModuleEmulator emulator({"type=4,version=1.0,com=2", "type=4,version=1.1,com=7"});
   TempDir dir;
   const ImageDescription image = StandardImage(4, {4});
-  const RunResult run = RunStation(
-      emulator, {WriteImage(dir, image), "--repeat", "--report", dir.File("r.json")}, "\n");
+  // A stray line (a port's name, a barcode) flashes nothing; Q ends before the last line.
+  const RunResult run =
+      RunStation(emulator, {WriteImage(dir, image), "--repeat", "--report", dir.File("r.json")},
+                 "COM3\n\nQ\n\n");
 
   EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
   const json report = ReadReport(dir.File("r.json"));
@@ -190,6 +192,8 @@ TEST(StationRun, RepeatsARoundForEveryLineOnStandardInput) {
   }
   EXPECT_EQ(report["totals"]["succeeded"], 4);
   EXPECT_TRUE(Contains(run.out, "round 2: Korvanetics D, checksum ")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "'COM3' is not an answer: Enter flashes again, q ends\n"))
+      << run.out;
   const auto dump = emulator.Stop();
   for (int com : {2, 7}) {
     EXPECT_EQ(dump.Com(com).connections, 4) << "a scan and a download in each round";
