@@ -34,6 +34,9 @@ constexpr DWORD kReadChunk = 64 * 1024;
 /// A loader's end is reported once its pipes have ended, or this long after it exited when
 /// something it left behind still holds them.
 constexpr auto kPipeGrace = 2s;
+/// How long a console read that ended without a line waits for the control handler to
+/// report Ctrl-C before it counts as the end of input.
+constexpr auto kControlReportGrace = 500ms;
 /// How often the console's size is looked at while a wait goes on.
 constexpr auto kSizeLook = 200ms;
 /// The exit code a loader ended by the station gets.
@@ -112,6 +115,7 @@ struct Shared {
   int pendingEnds = 0;
   bool wantLine = false;
   bool stdinEnded = false;
+  bool interrupted = false;  // the control handler has reported a key or the console's end
   bool closing = false;
   std::string stdinPending;
 
@@ -136,6 +140,7 @@ BOOL WINAPI OnControl(DWORD type) {
   if (!state) return FALSE;
   const auto interrupt = [&state](int signal, const char* how) {
     std::lock_guard lock(state->mutex);
+    state->interrupted = true;
     state->Push(HostEvent{HostEvent::Kind::kInterrupt, -1, "", how, signal});
   };
   switch (type) {
@@ -188,12 +193,10 @@ void AwaitEnd(std::shared_ptr<Shared> shared, int id, HANDLE process) {
 // What one read of standard input gave.
 enum class InputRead { kBytes, kInterrupted, kEnded };
 
-// One read of the console, as wide text and in UTF-8 whatever its code page. A pending
-// read of the console ends when the operator presses Ctrl-C or Ctrl-Break, with nothing
-// read: that is not the end of input (the control handler reports the key on its own
-// thread, maybe later). ReadFile cannot tell it from Ctrl-Z, ReadConsoleW can: it sets
-// ERROR_OPERATION_ABORTED. Ctrl-Z at the start of a line is the end of input, as the
-// console's own ReadFile takes it.
+// One read of the console, as wide text and in UTF-8 whatever its code page. Ctrl-Z at
+// the start of a line is the end of input, as the console's own ReadFile takes it. A read
+// that ends with nothing read was ended by Ctrl-C or Ctrl-Break (ReadConsoleW sets
+// ERROR_OPERATION_ABORTED then; ReadFile gives the same as for Ctrl-Z).
 InputRead ReadConsoleLine(HANDLE input, std::string& bytes) {
   std::wstring buffer(2048, L'\0');
   DWORD got = 0;
@@ -210,13 +213,11 @@ InputRead ReadConsoleLine(HANDLE input, std::string& bytes) {
   return InputRead::kBytes;
 }
 
-InputRead ReadInput(HANDLE input, std::string& bytes) {
-  if (input == nullptr || input == INVALID_HANDLE_VALUE) return InputRead::kEnded;
-  DWORD mode = 0;
-  if (::GetConsoleMode(input, &mode)) return ReadConsoleLine(input, bytes);
+InputRead ReadFileBytes(HANDLE input, std::string& bytes) {
   std::string buffer(4096, '\0');
   DWORD got = 0;
-  if (!::ReadFile(input, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) ||
+  if (input == nullptr || input == INVALID_HANDLE_VALUE ||
+      !::ReadFile(input, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) ||
       got == 0) {
     return InputRead::kEnded;
   }
@@ -228,6 +229,8 @@ InputRead ReadInput(HANDLE input, std::string& bytes) {
 // echoes what is typed, which would break the table during a round.
 void ReadOperator(std::shared_ptr<Shared> state) {
   const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+  DWORD mode = 0;
+  const bool console = ::GetConsoleMode(input, &mode) != 0;
   std::unique_lock lock(state->mutex);
   while (!state->stdinEnded && !state->closing) {
     state->changed.wait(lock, [&] { return state->wantLine || state->closing; });
@@ -238,8 +241,16 @@ void ReadOperator(std::shared_ptr<Shared> state) {
     }
     lock.unlock();
     std::string bytes;
-    const InputRead read = ReadInput(input, bytes);
+    const InputRead read = console ? ReadConsoleLine(input, bytes) : ReadFileBytes(input, bytes);
     lock.lock();
+    // A console read that ends without a line may be Ctrl-C's doing (or the console's end),
+    // with the control handler's report still on its way on another thread: it is waited
+    // for a moment, and a stop wins over the end of input. Nothing more is read then.
+    if (console && read != InputRead::kBytes) {
+      state->changed.wait_for(lock, kControlReportGrace,
+                              [&] { return state->interrupted || state->closing; });
+    }
+    if (state->interrupted) break;
     if (read == InputRead::kEnded) {
       state->stdinEnded = true;
     } else if (read == InputRead::kBytes) {
