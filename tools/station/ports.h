@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,6 +44,10 @@ MapEntry PortMapEntryOf(const std::filesystem::path& directory, int com);
 /// it has no entry for. Otherwise a port without an entry is the system's own.
 bool PortMapIsComplete();
 
+/// The device a port map names for each of its ports: a link's target, or a file entry's
+/// first line (a device path or an rfc2217:// URL). Read, never opened.
+std::map<int, std::string> PortMapDevices(const std::filesystem::path& directory);
+
 // The system's side of the port map, one backend per platform.
 
 /// Where the loader looks for its port map. POSIX: $DOWNLOADER_PORTS, else
@@ -60,7 +65,8 @@ struct PortMapEntry {
   std::string name;  ///< UTF-8
   bool link = false;
   bool file = false;
-  std::string head;  ///< a file's first bytes (up to 4 KiB)
+  std::string head;    ///< a file's first bytes (up to 4 KiB)
+  std::string target;  ///< a link's target as written (POSIX; not followed)
 };
 /// The entries of `directory`; none when it cannot be read. Windows: entries named after
 /// devices (COM1 ...) are read as the files they are, through the \\?\ form of the name.

@@ -21,24 +21,6 @@ const char* ResultName(Outcome outcome) {
   return "failed";
 }
 
-const char* FailureCodeName(FailureCode code) {
-  switch (code) {
-    case FailureCode::kStatus:
-      return "status";
-    case FailureCode::kTimeout:
-      return "timeout";
-    case FailureCode::kStopped:
-      return "stopped";
-    case FailureCode::kInUse:
-      return "in-use";
-    case FailureCode::kNoEntry:
-      return "no-entry";
-    case FailureCode::kLoaderError:
-      return "loader-error";
-  }
-  return "status";
-}
-
 // "Yes" and "No" as booleans; anything else ("n/a") is not known.
 Json YesNo(const std::string& text) {
   if (text == "Yes") return true;
@@ -90,6 +72,24 @@ std::string IsoTime(WallTime time) {
       static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
       static_cast<int>(clock.seconds().count()), static_cast<int>(ms < 0 ? ms + 1000 : ms));
   return buffer;
+}
+
+const char* FailureCodeName(FailureCode code) {
+  switch (code) {
+    case FailureCode::kStatus:
+      return "status";
+    case FailureCode::kTimeout:
+      return "timeout";
+    case FailureCode::kStopped:
+      return "stopped";
+    case FailureCode::kInUse:
+      return "in-use";
+    case FailureCode::kNoEntry:
+      return "no-entry";
+    case FailureCode::kLoaderError:
+      return "loader-error";
+  }
+  return "status";
 }
 
 Json ImageJson(const ImageInfo& image) {

@@ -47,6 +47,9 @@ Json ModuleJson(const PortRow& row);
 Json StatusJson(const PortRow& row);
 /// "failure": code and text; null for a port that did not fail.
 Json FailureJson(const PortRow& row);
+/// A failure code as records name it: "status", "timeout", "stopped", "in-use", "no-entry",
+/// "loader-error".
+const char* FailureCodeName(FailureCode code);
 /// "found": "module", "unidentified", "nothing", "noise", "in-use", "unreachable",
 /// "no-entry"; null while nothing is known.
 Json FoundJson(const PortRow& row);

@@ -1,14 +1,10 @@
 #include "sha256.h"
 
-#include <array>
-#include <cstdint>
-
 namespace downloader::station {
 
 namespace {
 
-// The first 32 bits of the fractional parts of the cube roots of the first 64 primes.
-constexpr std::array<uint32_t, 64> kRound = {
+constexpr std::array<uint32_t, 64> kRounds = {
     0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
     0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
     0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
@@ -23,22 +19,28 @@ constexpr uint32_t Rotate(uint32_t x, int n) {
   return (x >> n) | (x << (32 - n));
 }
 
-void Compress(std::array<uint32_t, 8>& state, const unsigned char* block) {
+}  // namespace
+
+Sha256::Sha256()
+    : state_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+             0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
+
+void Sha256::Block(const uint8_t* block) {
   std::array<uint32_t, 64> w{};
-  for (int i = 0; i < 16; ++i) {
-    w[i] = uint32_t{block[4 * i]} << 24 | uint32_t{block[4 * i + 1]} << 16 |
-           uint32_t{block[4 * i + 2]} << 8 | uint32_t{block[4 * i + 3]};
+  for (std::size_t i = 0; i < 16; ++i) {
+    w[i] = static_cast<uint32_t>(block[4 * i]) << 24 |
+           static_cast<uint32_t>(block[4 * i + 1]) << 16 |
+           static_cast<uint32_t>(block[4 * i + 2]) << 8 | block[4 * i + 3];
   }
-  for (int i = 16; i < 64; ++i) {
+  for (std::size_t i = 16; i < 64; ++i) {
     const uint32_t s0 = Rotate(w[i - 15], 7) ^ Rotate(w[i - 15], 18) ^ (w[i - 15] >> 3);
     const uint32_t s1 = Rotate(w[i - 2], 17) ^ Rotate(w[i - 2], 19) ^ (w[i - 2] >> 10);
     w[i] = w[i - 16] + s0 + w[i - 7] + s1;
   }
-  uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-  uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
-  for (int i = 0; i < 64; ++i) {
+  auto [a, b, c, d, e, f, g, h] = state_;
+  for (std::size_t i = 0; i < 64; ++i) {
     const uint32_t t1 = h + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) + ((e & f) ^ (~e & g)) +
-                        kRound[i] + w[i];
+                        kRounds[i] + w[i];
     const uint32_t t2 =
         (Rotate(a, 2) ^ Rotate(a, 13) ^ Rotate(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
     h = g;
@@ -50,40 +52,41 @@ void Compress(std::array<uint32_t, 8>& state, const unsigned char* block) {
     b = a;
     a = t1 + t2;
   }
-  state[0] += a;
-  state[1] += b;
-  state[2] += c;
-  state[3] += d;
-  state[4] += e;
-  state[5] += f;
-  state[6] += g;
-  state[7] += h;
+  const std::array<uint32_t, 8> add = {a, b, c, d, e, f, g, h};
+  for (std::size_t i = 0; i < 8; ++i) state_[i] += add[i];
 }
 
-}  // namespace
+void Sha256::Update(std::string_view bytes) {
+  length_ += bytes.size();
+  for (const char c : bytes) {
+    buffer_[buffered_++] = static_cast<uint8_t>(c);
+    if (buffered_ == buffer_.size()) {
+      Block(buffer_.data());
+      buffered_ = 0;
+    }
+  }
+}
 
-std::string Sha256Hex(std::string_view bytes) {
-  std::array<uint32_t, 8> state = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-                                   0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-  const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-  std::size_t whole = bytes.size() / 64 * 64;
-  for (std::size_t i = 0; i < whole; i += 64) Compress(state, data + i);
-  // The rest, a one bit, zeros, and the length in bits as a 64-bit big-endian number.
-  unsigned char tail[128] = {};
-  const std::size_t rest = bytes.size() - whole;
-  for (std::size_t i = 0; i < rest; ++i) tail[i] = data[whole + i];
-  tail[rest] = 0x80;
-  const std::size_t tailSize = rest + 1 + 8 <= 64 ? 64 : 128;
-  const uint64_t bits = static_cast<uint64_t>(bytes.size()) * 8;
-  for (int i = 0; i < 8; ++i) tail[tailSize - 1 - i] = static_cast<unsigned char>(bits >> (8 * i));
-  for (std::size_t i = 0; i < tailSize; i += 64) Compress(state, tail + i);
-
-  static constexpr char kHex[] = "0123456789abcdef";
+std::string Sha256::HexDigest() {
+  const uint64_t bits = length_ * 8;
+  Update(std::string_view("\x80", 1));
+  while (buffered_ != 56) Update(std::string_view("\0", 1));
+  for (int shift = 56; shift >= 0; shift -= 8) {
+    const char byte = static_cast<char>(bits >> shift);
+    Update(std::string_view(&byte, 1));
+  }
+  static const char digits[] = "0123456789abcdef";
   std::string hex;
-  for (const uint32_t word : state) {
-    for (int shift = 28; shift >= 0; shift -= 4) hex.push_back(kHex[(word >> shift) & 0xF]);
+  for (const uint32_t word : state_) {
+    for (int shift = 28; shift >= 0; shift -= 4) hex.push_back(digits[(word >> shift) & 15]);
   }
   return hex;
+}
+
+std::string Sha256Hex(std::string_view bytes) {
+  Sha256 hash;
+  hash.Update(bytes);
+  return hash.HexDigest();
 }
 
 }  // namespace downloader::station

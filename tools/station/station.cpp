@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "file_names.h"
+#include "line.h"
 #include "model.h"
 #include "ports.h"
 #include "report.h"
@@ -78,7 +79,6 @@ class Station {
   std::string LoaderVersion();
   std::optional<ImageInfo> ReadImage();
   bool CheckImage(int round);
-  bool TakeImage(const std::string& bytes, const std::string& before, int round);
   void StartRound(Round& round);
   void RunRound(Round& round);
   Clock::time_point EndBy(const Round& round, const Loader& loader) const;
@@ -597,6 +597,11 @@ int Station::Run() {
   for (int number = 1;; ++number) {
     if (interruptSignal_ != 0 || !CheckImage(number)) {
       return interruptSignal_ != 0 ? kSignalExitBase + interruptSignal_ : kExitUsage;
+    }
+    // The line flashes the copy pinned here, and checks the file again before every unit.
+    if (options_.continuous) {
+      return RunLine({loader_, copy_, ports_, pinned_, image_, facts_.loaderVersion}, options_,
+                     host_, terminal_);
     }
     rounds_.emplace_back();
     Round& round = rounds_.back();
