@@ -66,10 +66,11 @@ class Host {
   virtual bool DropHalfLine(const std::string& path, std::size_t& dropped, std::string& error) = 0;
   /// This computer's name, as the network knows it.
   virtual std::string HostName() = 0;
-  /// Reads the whole of `path` into `bytes`. False, with `error` set, when it cannot be
-  /// read or holds more than `limit` bytes.
+  /// Reads the whole of the plain file `path` into `bytes`. False, with `error` set, when
+  /// it cannot be read, is no plain file, or holds more than `limit` bytes. The system's
+  /// hosts read it so on every platform (host.cpp).
   virtual bool ReadWholeFile(const std::string& path, std::size_t limit, std::string& bytes,
-                             std::string& error) = 0;
+                             std::string& error);
   /// Writes `bytes` to a new file `name` in a folder of the station's own that no one else
   /// can write to, and gives its path. The folder and its files are removed when the host
   /// ends. False, with `error` set, when it cannot be written.

@@ -311,11 +311,6 @@ class PosixHost final : public Host {
     return "downloader";
   }
 
-  bool ReadWholeFile(const std::string& path, std::size_t limit, std::string& bytes,
-                     std::string& error) override {
-    return ReadBoundedFile(path, limit, bytes, error);
-  }
-
   bool PrivateCopy(std::string_view bytes, const std::string& name, std::string& path,
                    std::string& error) override {
     if (privateFolder_.empty()) {
