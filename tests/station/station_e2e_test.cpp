@@ -401,8 +401,10 @@ TEST(StationRun, AnImageReplacedBetweenRoundsIsNotFlashed) {
       testing::BinaryPath("downloader-station"),
       {file, "--expect-sha256", sha256, "--repeat", "--report", dir.File("r.json")},
       emulator.Environment());
+  std::string seen;
   for (auto line = station.ReadLine(30s); line && !line->starts_with("waiting for");
        line = station.ReadLine(30s)) {
+    seen += *line + "\n";
   }
   dir.Write("image.obj", other);
   station.Write("\n");
@@ -411,7 +413,9 @@ TEST(StationRun, AnImageReplacedBetweenRoundsIsNotFlashed) {
   EXPECT_EQ(report["rounds"].size(), 1u);
   EXPECT_EQ(report["rounds"][0]["image"]["sha256"], sha256);
   const auto dump = emulator.Stop();
-  EXPECT_EQ(dump.Com(1).connections, 2) << "a scan and a download in round 1, then nothing";
+  EXPECT_EQ(dump.Com(1).connections, 2)
+      << "a scan and a download in round 1, then nothing; round 1:\n"
+      << seen << report.dump();
   ExpectHoldsImage(dump.Com(1), image);
 }
 
