@@ -39,6 +39,10 @@ constexpr const char* kUsage =
     "      drop@SLOT:PACKET, statusdelay=MS, chatter, com=N\n"
     "      hangup@SLOT:PACKET (at PACKET = the slot's packet count: its closing zero),\n"
     "      chatter=BYTE@SLOT:PACKET (one unasked byte before that packet's echo)\n"
+    "      slotshift@SLOT (slot SLOT's number heard with its low bit flipped: 0 as 1)\n"
+    "      identfail@SLOT (the identification before slot SLOT answered with a byte no\n"
+    "      loader accepts, the module going on as after the right answer; never the\n"
+    "      module's first, a port scan's)\n"
     "      (type 2 gets no slot byte: its transfers on one connection are slots 0, 1, ...)\n";
 
 int Fail(const std::string& message) {
