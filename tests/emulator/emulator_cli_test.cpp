@@ -19,6 +19,7 @@
 #include "serial/serial.h"
 #include "support/child_process.h"
 #include "support/emulator_fixture.h"
+#include "support/other_user.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
 
@@ -273,6 +274,43 @@ TEST(EmulatorPortMap, EntriesLeadToServedModulesOnlyAndGoAtTheEnd) {
   EXPECT_FALSE(std::filesystem::exists(map + "/COM1"));
   EXPECT_FALSE(std::filesystem::exists(map + "/COM2"));
   EXPECT_EQ(Entry(map, 3), "/dev/ttyUSB0\n");
+}
+
+// An entry written by hand for a local server (the form of the example port map), with or
+// without a comment, is no emulator's: it is refused with one line naming it and left as
+// it was. A port map folder of another user is refused whole: a loader believes it.
+TEST(EmulatorPortMap, HandWrittenEntriesAndOtherUsersFoldersAreLeftAlone) {
+  testing::TempDir dir;
+  const std::string map = dir.File("ports");
+  std::filesystem::create_directories(map);
+  const std::string handWritten[] = {"rfc2217://127.0.0.1:4001\n",
+                                     "rfc2217://127.0.0.1:4002\n# pyserial on the bench\n"};
+  std::ofstream(map + "/COM4") << handWritten[0];
+  std::ofstream(map + "/COM5") << handWritten[1];
+  const auto run = [](const std::string& spec, const std::string& folder) {
+    testing::RunOptions options;
+    options.args = {"--module", spec, "--port-map", folder, "--until-stdin-closes"};
+    options.timeout = 10s;
+    return testing::RunProgram(testing::BinaryPath("module-emulator"), options);
+  };
+  for (int com : {4, 5}) {
+    const auto refused = run("type=3,com=" + std::to_string(com), map);
+    EXPECT_EQ(refused.exitCode, 1) << refused.err;
+    EXPECT_EQ(refused.err, "module-emulator: " + map + "/COM" + std::to_string(com) +
+                               " is not an entry of module-emulator: left as it is; remove it "
+                               "or use another --port-map folder\n");
+    EXPECT_EQ(Entry(map, com), handWritten[com - 4]);
+  }
+
+  if (!testing::CanGiveFilesAway()) GTEST_SKIP() << "needs root to give a folder away";
+  const auto theirs = testing::OtherUsersFolder(dir.path(), "theirs", 0777);
+  const auto refused = run("type=3", theirs.string());
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.err.find("cannot use the port map " + theirs.string() + ": its folder " +
+                             theirs.string() + " belongs to user nobody"),
+            std::string::npos)
+      << refused.err;
+  EXPECT_TRUE(std::filesystem::is_empty(theirs));
 }
 
 TEST(EmulatorPortMap, DetachReturnsOnceReadyAndServesOn) {

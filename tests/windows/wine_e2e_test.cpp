@@ -273,6 +273,27 @@ TEST_F(UnderWine, DownloaderStationExeFlashesEveryModuleAndFailsOneOfAnotherType
       << run.out;
 }
 
+// A loader named without a folder is looked up on the PATH alone, never in the folder the
+// station was started in, where anybody may have left a downloader.exe.
+TEST_F(UnderWine, DownloaderStationExeStartsNoLoaderFromTheCurrentFolder) {
+  ModuleEmulator emulator({"type=3,version=1.1,com=1"});
+  TempDir dir;
+  std::filesystem::copy_file(WindowsProgram("downloader.exe"), dir.File("downloader.exe"));
+  RunOptions options;
+  options.args = WineArguments(
+      "downloader-station.exe",
+      {WindowsPath(WriteImage(dir, StandardImage(3, {1}))), "--loader", "downloader.exe"});
+  options.env = {{"DOWNLOADER_PORTS", WindowsPath(emulator.PortMapDir())}};
+  options.workingDirectory = dir.path().string();
+  options.timeout = 120s;
+  const RunResult run = RunProgram(Setting("WINE_RUN"), options);
+  EXPECT_EQ(run.exitCode, 2) << run.out << run.err;
+  EXPECT_NE(run.err.find("downloader-station: cannot start the loader downloader.exe: "),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(emulator.Stop().Com(1).connections, 0);
+}
+
 TEST_F(UnderWine, CtrlCStopsEveryLoaderOfDownloaderStationExeAndTheReportIsWritten) {
   // Paced at 1,200 baud, each download takes seconds; Wine turns SIGINT into Ctrl-C.
   ModuleEmulator emulator({"type=3,version=1.1,com=1", "type=3,version=1.1,com=2"},

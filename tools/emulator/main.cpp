@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,6 +21,7 @@
 
 #include "module_spec.h"
 #include "platform/file_names.h"
+#include "platform/safe_files.h"
 #include "platform/system.h"
 #include "port_map_entries.h"
 #include "process.h"
@@ -50,26 +50,15 @@ int Fail(const std::string& message) {
   return 2;
 }
 
-// Written whole to a temporary name first, so a reader never sees half a file.
-bool WriteFileAtomically(const std::filesystem::path& path, const std::string& text) {
-  std::filesystem::path temporary = path;
-  temporary += ".tmp" + std::to_string(emulator::ProcessId());
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << text;
-    if (!out) return false;
-  }
-  std::error_code error;
-  std::filesystem::rename(temporary, path, error);
-  return !error;
-}
-
 bool WriteDump(const std::string& path,
-               const std::vector<std::unique_ptr<emulator::ModuleServer>>& servers) {
+               const std::vector<std::unique_ptr<emulator::ModuleServer>>& servers,
+               std::string& error) {
   nlohmann::json dump;
   dump["modules"] = nlohmann::json::array();
   for (const auto& server : servers) dump["modules"].push_back(server->Dump());
-  return WriteFileAtomically(downloader::PathOf(path), dump.dump(1) + "\n");
+  // Written whole under another name first, so a reader never sees half a file; only this
+  // user may read it, as it holds the firmware's bytes.
+  return downloader::ReplaceFileSafely(path, dump.dump(1) + "\n", 0600, error);
 }
 
 }  // namespace
@@ -190,13 +179,21 @@ int main(int argc, char** argv) {
   if (untilStdinCloses) emulator::StopAtEndOfInput();
 
   while (emulator::WaitForRequest() == emulator::Request::kDump) {
-    if (!dumpFile.empty() && WriteDump(dumpFile, servers)) std::printf("dumped\n");
+    std::string error;
+    if (dumpFile.empty()) continue;
+    if (WriteDump(dumpFile, servers, error)) {
+      std::printf("dumped\n");
+    } else {
+      std::fprintf(stderr, "module-emulator: cannot write %s: %s\n", dumpFile.c_str(),
+                   error.c_str());
+    }
     std::fflush(stdout);
   }
   entries.reset();
   stopServers();
-  if (!dumpFile.empty() && !WriteDump(dumpFile, servers)) {
-    std::fprintf(stderr, "module-emulator: cannot write %s\n", dumpFile.c_str());
+  std::string error;
+  if (!dumpFile.empty() && !WriteDump(dumpFile, servers, error)) {
+    std::fprintf(stderr, "module-emulator: cannot write %s: %s\n", dumpFile.c_str(), error.c_str());
     return 1;
   }
   return 0;

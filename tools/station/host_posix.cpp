@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +17,7 @@
 #include <vector>
 
 #include "host.h"
+#include "platform/safe_files.h"
 
 extern char** environ;
 
@@ -67,21 +67,6 @@ std::string HowEnded(int status) {
     return "signal " + std::to_string(signal) + (name ? std::string(", ") + name : "");
   }
   return "status " + std::to_string(status);
-}
-
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
-// A temporary name beside `path`, so that a rename replaces it in one step.
-std::string TemporaryName(const std::string& path) {
-  return path + ".tmp." + std::to_string(::getpid());
 }
 
 class PosixHost final : public Host {
@@ -220,52 +205,14 @@ class PosixHost final : public Host {
 
   Clock::time_point Now() override { return Clock::now(); }
 
+  // Read by the line's other programs, which may run as other users: readable to all.
   bool WriteFileAtomically(const std::string& path, std::string_view bytes,
                            std::string& error) override {
-    const std::string temporary = TemporaryName(path);
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-      error = ErrorText(errno);
-      return false;
-    }
-    bool ok = WriteAll(fd, bytes) && ::fsync(fd) == 0;
-    int saved = errno;
-    ok = ::close(fd) == 0 && ok;
-    if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
-      saved = errno;
-      ok = false;
-    }
-    if (!ok) {
-      error = ErrorText(saved);
-      ::unlink(temporary.c_str());
-      return false;
-    }
-    // The rename itself reaches the disk with its folder.
-    const std::string folder = std::filesystem::path(path).parent_path().string();
-    const int dir =
-        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-      ::fsync(dir);
-      ::close(dir);
-    }
-    return true;
+    return ReplaceFileSafely(path, bytes, 0644, error);
   }
 
   bool CanCreate(const std::string& path, std::string& error) override {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-      error = "it is a folder";
-      return false;
-    }
-    const std::string temporary = TemporaryName(path);
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-      error = ErrorText(errno);
-      return false;
-    }
-    ::close(fd);
-    ::unlink(temporary.c_str());
-    return true;
+    return CanReplaceFileSafely(path, error);
   }
 
   std::string DefaultLoader() override {

@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "host.h"
+#include "platform/safe_files.h"
 #include "text_win32.h"
 
 namespace downloader::station {
@@ -76,20 +77,6 @@ std::string HowEnded(DWORD code) {
 void CloseQuietly(HANDLE& handle) {
   if (handle != nullptr && handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
   handle = nullptr;
-}
-
-bool WriteAll(HANDLE file, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1 << 20));
-    DWORD written = 0;
-    if (!::WriteFile(file, bytes.data(), ask, &written, nullptr) || written == 0) return false;
-    bytes.remove_prefix(written);
-  }
-  return true;
-}
-
-std::wstring TemporaryName(const std::wstring& path) {
-  return path + L".tmp." + std::to_wstring(::GetCurrentProcessId());
 }
 
 // The console's size, or nothing when standard output is not a console.
@@ -226,11 +213,42 @@ void ReadOperator(std::shared_ptr<Shared> state) {
   }
 }
 
-// Starts the loader with its standard handles, and only `inherited` inherited, without a
-// console window or the station's Ctrl-C (a console loader would stop at the key itself).
-// ERROR_SUCCESS, or why it could not be started.
-DWORD CreateWithHandles(std::wstring& commandLine, HANDLE input, HANDLE output, HANDLE error,
-                        HANDLE* inherited, DWORD count, PROCESS_INFORMATION& process) {
+// The full name of the program to start: a name with a folder made absolute, a bare name
+// looked up on the PATH alone. Never the current folder, which the system would search
+// first for a bare name (a downloader.exe left in a shared folder would be run).
+// ERROR_SUCCESS, or ERROR_FILE_NOT_FOUND.
+DWORD FullProgramPath(const std::wstring& program, std::wstring& full) {
+  std::wstring buffer(MAX_PATH, L'\0');
+  const bool bare = program.find_first_of(L"\\/:") == std::wstring::npos;
+  std::wstring path;
+  if (bare) {
+    const DWORD n = ::GetEnvironmentVariableW(L"PATH", nullptr, 0);
+    path.resize(n);
+    if (n == 0 || ::GetEnvironmentVariableW(L"PATH", path.data(), n) == 0) {
+      return ERROR_FILE_NOT_FOUND;
+    }
+    path.resize(n - 1);
+  }
+  for (;;) {
+    const DWORD size = static_cast<DWORD>(buffer.size());
+    const DWORD n =
+        bare ? ::SearchPathW(path.c_str(), program.c_str(), L".exe", size, buffer.data(), nullptr)
+             : ::GetFullPathNameW(program.c_str(), size, buffer.data(), nullptr);
+    if (n == 0) return ERROR_FILE_NOT_FOUND;
+    if (n < size) {
+      full = buffer.substr(0, n);
+      return ERROR_SUCCESS;
+    }
+    buffer.resize(n);
+  }
+}
+
+// Starts the loader `program` (a full name) with its standard handles, and only
+// `inherited` inherited, without a console window or the station's Ctrl-C (a console
+// loader would stop at the key itself). ERROR_SUCCESS, or why it could not be started.
+DWORD CreateWithHandles(const std::wstring& program, std::wstring& commandLine, HANDLE input,
+                        HANDLE output, HANDLE error, HANDLE* inherited, DWORD count,
+                        PROCESS_INFORMATION& process) {
   SIZE_T size = 0;
   ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
   std::vector<std::max_align_t> storage(size / sizeof(std::max_align_t) + 1);
@@ -248,7 +266,7 @@ DWORD CreateWithHandles(std::wstring& commandLine, HANDLE input, HANDLE output, 
     startup.StartupInfo.hStdOutput = output;
     startup.StartupInfo.hStdError = error;
     startup.lpAttributeList = attributes;
-    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
+    if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
                           EXTENDED_STARTUPINFO_PRESENT | CREATE_NO_WINDOW |
                               CREATE_NEW_PROCESS_GROUP | CREATE_UNICODE_ENVIRONMENT,
                           nullptr, nullptr, &startup.StartupInfo, &process)) {
@@ -326,8 +344,12 @@ class WindowsHost final : public Host {
 
     PROCESS_INFORMATION process{};
     HANDLE inherited[] = {input, outWrite, errWrite};
-    const DWORD started =
-        CreateWithHandles(commandLine, input, outWrite, errWrite, inherited, 3, process);
+    std::wstring full;
+    DWORD started = FullProgramPath(Wide(program), full);
+    if (started == ERROR_SUCCESS) {
+      started =
+          CreateWithHandles(full, commandLine, input, outWrite, errWrite, inherited, 3, process);
+    }
     for (HANDLE* h : {&input, &outWrite, &errWrite}) CloseQuietly(*h);
     if (started != ERROR_SUCCESS) {
       error = ErrorText(started);
@@ -388,46 +410,14 @@ class WindowsHost final : public Host {
 
   Clock::time_point Now() override { return Clock::now(); }
 
+  // Read by the line's other programs, which may run as other users: readable to all.
   bool WriteFileAtomically(const std::string& path, std::string_view bytes,
                            std::string& error) override {
-    const std::wstring target = Wide(path);
-    const std::wstring temporary = TemporaryName(target);
-    HANDLE file = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-      error = ErrorText(::GetLastError());
-      return false;
-    }
-    bool ok = WriteAll(file, bytes) && ::FlushFileBuffers(file);
-    DWORD saved = ::GetLastError();
-    ok = ::CloseHandle(file) && ok;
-    if (ok && !::MoveFileExW(temporary.c_str(), target.c_str(),
-                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      saved = ::GetLastError();
-      ok = false;
-    }
-    if (!ok) {
-      error = ErrorText(saved);
-      ::DeleteFileW(temporary.c_str());
-    }
-    return ok;
+    return ReplaceFileSafely(path, bytes, 0644, error);
   }
 
   bool CanCreate(const std::string& path, std::string& error) override {
-    const std::wstring target = Wide(path);
-    const DWORD attributes = ::GetFileAttributesW(target.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      error = "it is a folder";
-      return false;
-    }
-    HANDLE file = ::CreateFileW(TemporaryName(target).c_str(), GENERIC_WRITE, 0, nullptr,
-                                CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-      error = ErrorText(::GetLastError());
-      return false;
-    }
-    ::CloseHandle(file);
-    return true;
+    return CanReplaceFileSafely(path, error);
   }
 
   std::string DefaultLoader() override {
