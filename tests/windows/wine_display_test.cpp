@@ -446,18 +446,26 @@ TEST_F(WindowsAtADesk, TheSelectionTakesAMarkedRowByClickOrKeysRefusesAGreyOneAn
   }
 }
 
+// Wine shows the open-file dialog before it has made its controls: keys pressed at once
+// would be lost.
+std::string WaitForOpenFileDialog(const Desk& desk) {
+  const std::string dialog = desk.WaitForWindow("^Open Object File$");
+  std::this_thread::sleep_for(2s);
+  return dialog;
+}
+
 TEST_F(WindowsAtADesk, TheOpenFileDialogIsCancelledOrGivesTheFileTypedIntoIt) {
   // No file named and none embedded: the loader asks for one.
   ModuleEmulator emulator(kOneModule);
   {
     WindowsLoader loader(*desk, emulator, {});
-    desk->Press(desk->WaitForWindow("^Open Object File$"), "Escape");
+    desk->Press(WaitForOpenFileDialog(*desk), "Escape");
     ExpectSameRun(loader.Finish(), RunLoader(emulator, {}), "041-User cancelled open-file");
   }
   {
     // The file name box has the focus; the chosen image goes to the information window.
     WindowsLoader loader(*desk, emulator, {});
-    const std::string dialog = desk->WaitForWindow("^Open Object File$");
+    const std::string dialog = WaitForOpenFileDialog(*desk);
     desk->Type(dialog, WindowsPath(file));
     desk->Press(dialog, "Return");
     desk->Press(desk->WaitForWindow("Loader v1.7$"), "Escape");
@@ -485,11 +493,9 @@ TEST_F(WindowsAtADesk, TheOpenFileDialogLeavesTheLoadersFolderCurrent) {
   WindowsLoader loader(*desk, emulator, {"/Pipe", "pipe_master"}, dir.File("downloader.exe"),
                        {{"DOWNLOADER_TEST_COMMANDS", "/GetInfo|/GetInfo other.obj"},
                         {"DOWNLOADER_TEST_RESULT", WindowsPath(result)}});
-  const std::string dialog = desk->WaitForWindow("^Open Object File$");
-  // Wine shows the dialog before it has made its controls, and lists a folder after it has
-  // gone there: keys typed meanwhile would be lost. Into the other folder first, as a person
-  // goes there, then the file.
-  std::this_thread::sleep_for(2s);
+  const std::string dialog = WaitForOpenFileDialog(*desk);
+  // Into the other folder first, as a person goes there, then the file (once the dialog
+  // lists that folder: keys typed before would be lost).
   desk->Type(dialog, "elsewhere");
   desk->Press(dialog, "Return");
   std::this_thread::sleep_for(1s);
