@@ -91,6 +91,8 @@ TEST(EmulatorProgram, RefusesBadCommandLines) {
            {"--module"},
            {"--module", "type=3", "--pace", "fast"},
            {"--module", "type=3,com=2", "--module", "type=4,com=2"},
+           {"--module", "type=3", "--operator", "5-2"},
+           {"--module", "type=3", "--operator", "1"},
            {"--frobnicate"}}) {
     testing::RunOptions options;
     options.args = args;
@@ -210,6 +212,90 @@ TEST(EmulatorProgram, TimesEachConnectionOnOneClockForAllModules) {
   EXPECT_GE(b.opened, a.lastInput) << "COM2 was opened after COM1 had heard its last byte";
   EXPECT_GE(b.closed, b.lastInput);
   EXPECT_GE(b.lastInput, b.opened);
+}
+
+// What the module on an open port answers to a reset and one byte: its echo and answer.
+std::vector<int> Answer(TSerial& port, uint8_t code) {
+  port.SetBreak(true);
+  port.SetBreak(false);
+  port.WriteByte(code, 1000);
+  return {port.ReadByte(100), port.ReadByte(100)};
+}
+
+TEST(EmulatorFixtures, ModulesArePluggedAndUnpluggedOnCommand) {
+  InitSerialUnit();
+  testing::ModuleEmulator emulator({"type=3,version=1.1,com=3"});
+  testing::ScopedEnv env("DOWNLOADER_PORTS", emulator.PortMapDir());
+  EXPECT_EQ(emulator.Command("plug 3"), "error: COM3 holds a module: unplug it first");
+  EXPECT_EQ(emulator.Command("unplug 3"), "COM3 unplugged");
+  EXPECT_EQ(emulator.Command("unplug 3"), "error: COM3 is empty");
+  EXPECT_EQ(emulator.Command("unplug 4"), "error: there is no fixture COM4");
+  EXPECT_EQ(emulator.Command("plug 3 type=9"), "error: type=9: bad item 'type=9'");
+  EXPECT_EQ(emulator.Command("plug 3 type=4,com=5"),
+            "error: type=4,com=5: a plugged module keeps its fixture's com and port");
+  EXPECT_EQ(emulator.Command("eject 3"),
+            "error: 'eject 3' is not a command: plug N [SPEC] or unplug N");
+
+  // The adapter stays while the fixture is empty: the port opens, nothing answers.
+  TSerial port;
+  ASSERT_TRUE(Open(port, "COM3"));
+  EXPECT_EQ(Answer(port, 0x83), (std::vector<int>{-1, -1}));
+  EXPECT_EQ(emulator.Command("plug 3 type=4,version=1.2"), "COM3 plugged type=4 version=1.2");
+  EXPECT_EQ(Answer(port, 0x87), (std::vector<int>{0x87, 0x89})) << "the new module, at once";
+  port.Close();
+  EXPECT_EQ(emulator.Command("unplug 3"), "COM3 unplugged");
+  EXPECT_EQ(emulator.Command("plug 3"), "COM3 plugged type=3 version=1.1") << "the fixture's own";
+
+  const auto dump = emulator.Stop();
+  const auto& units = dump.Com(3).units;
+  ASSERT_EQ(units.size(), 3u);
+  EXPECT_EQ(units[0].type, 3);
+  EXPECT_GE(units[0].removed, units[0].plugged);
+  EXPECT_EQ(units[1].version, "1.2");
+  EXPECT_EQ(units[2].removed, -1);
+  EXPECT_TRUE(dump.Com(3).plugged);
+}
+
+TEST(EmulatorFixtures, TheOperatorPlugsIntoEmptyFixturesAndTakesFlashedModulesOut) {
+  testing::TempDir dir;
+  const std::string image = dir.File("one.obj");
+  {
+    testing::RunOptions make;
+    dir.Write("one.json", R"({"target_device": 3, "company": "Test", "firmware": "one",
+        "compile_time": "2026-01-01T12:00:00",
+        "slots": [{"packets": ["00112233445566778899aabbccddeeff0011"]}]})");
+    make.args = {"make", dir.File("one.json"), "-o", image};
+    ASSERT_EQ(testing::RunProgram(testing::BinaryPath("objtool"), make).exitCode, 0);
+  }
+  testing::ModuleEmulator emulator({"type=3,version=1.1"}, {"--operator", "0.2-0.3"});
+  EXPECT_FALSE(emulator.Snapshot().Com(1).plugged) << "an operator's fixtures start empty";
+  const auto plugged = Clock::now();
+  while (!emulator.Snapshot().Com(1).plugged && MsSince(plugged) < 3000) {
+    std::this_thread::sleep_for(20ms);
+  }
+  testing::RunOptions load;
+  load.args = {"/COM1", "/NoPrompts", image};
+  load.env = emulator.Environment();
+  load.timeout = 10s;
+  const auto run = testing::RunProgram(testing::BinaryPath("downloader"), load);
+  ASSERT_NE(run.out.find("044-Download successful!"), std::string::npos) << run.out;
+  std::this_thread::sleep_for(
+      1000ms);  // taken out after 0.2 to 0.3 s, a fresh one in as long after
+
+  const auto dump = emulator.Stop();
+  const auto& units = dump.Com(1).units;
+  ASSERT_GE(units.size(), 2u);
+  ASSERT_EQ(units[0].downloads.size(), 1u);
+  const auto& download = units[0].downloads[0];
+  EXPECT_EQ(download.packets, 1);
+  EXPECT_GE(download.firstData, download.opened);
+  EXPECT_EQ(units[0].checks, 1) << "the loader's scan, before its download";
+  const int64_t handled = units[0].removed - download.closed;
+  EXPECT_GE(handled, 200'000);
+  EXPECT_LE(handled, 450'000);
+  EXPECT_GE(units[1].plugged - units[0].removed, 200'000);
+  EXPECT_EQ(units[1].downloads.size(), 0u);
+  EXPECT_EQ(units[0].slots.at(0).acknowledged.size(), 1u);
 }
 
 // The PID of a process that has ended.

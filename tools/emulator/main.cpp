@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +24,7 @@
 #include "platform/file_names.h"
 #include "platform/safe_files.h"
 #include "platform/system.h"
+#include "plugging.h"
 #include "port_map_entries.h"
 #include "process.h"
 #include "serial/socket.h"
@@ -43,7 +45,10 @@ constexpr const char* kUsage =
     "      identfail@SLOT (the identification before slot SLOT answered with a byte no\n"
     "      loader accepts, the module going on as after the right answer; never the\n"
     "      module's first, a port scan's)\n"
-    "      (type 2 gets no slot byte: its transfers on one connection are slots 0, 1, ...)\n";
+    "      (type 2 gets no slot byte: its transfers on one connection are slots 0, 1, ...)\n"
+    "Commands on standard input, one answer line each: plug N [SPEC], unplug N.\n"
+    "--operator MIN-MAX: the fixtures start empty; an operator plugs a fresh module into\n"
+    "      each empty one and takes a flashed one out, after MIN to MAX seconds each.\n";
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "module-emulator: %s\n%s", message.c_str(), kUsage);
@@ -71,6 +76,7 @@ int main(int argc, char** argv) {
   std::string dumpFile;
   bool untilStdinCloses = false;
   bool detach = false;
+  std::optional<emulator::HandlingTimes> handling;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string arg = args[i];
     auto value = [&](std::string& out) {
@@ -96,6 +102,12 @@ int main(int argc, char** argv) {
       if (!value(portMap)) return Fail("--port-map needs a folder");
     } else if (arg == "--dump") {
       if (!value(dumpFile)) return Fail("--dump needs a file name");
+    } else if (arg == "--operator") {
+      if (!value(text)) return Fail("--operator needs MIN-MAX seconds");
+      std::string error;
+      handling.emplace();
+      if (!emulator::ParseHandlingTimes(text, *handling, error))
+        return Fail("--operator: " + error);
     } else if (arg == "--help") {
       std::printf("%s", kUsage);
       return 0;
@@ -132,8 +144,8 @@ int main(int argc, char** argv) {
     for (const auto& other : servers) {
       if (other->Com() == com) return Fail("COM" + std::to_string(com) + " given twice");
     }
-    auto server =
-        std::make_unique<emulator::ModuleServer>(specs[i], com, byteTimeNs, stopWait, epoch);
+    auto server = std::make_unique<emulator::ModuleServer>(specs[i], com, byteTimeNs, stopWait,
+                                                           epoch, !handling.has_value());
     std::string error;
     if (!server->Listen(error)) {
       std::fprintf(stderr, "module-emulator: cannot listen on %s\n", error.c_str());
@@ -176,7 +188,10 @@ int main(int argc, char** argv) {
   }
   emulator::Announce(lines + "ready\n");
 
-  if (untilStdinCloses) emulator::StopAtEndOfInput();
+  std::optional<emulator::CommandReader> commands;
+  if (!detach) commands.emplace(servers, untilStdinCloses);
+  std::optional<emulator::LineOperator> line;
+  if (handling) line.emplace(servers, *handling, std::random_device{}());
 
   while (emulator::WaitForRequest() == emulator::Request::kDump) {
     std::string error;
@@ -189,6 +204,8 @@ int main(int argc, char** argv) {
     }
     std::fflush(stdout);
   }
+  line.reset();
+  commands.reset();
   entries.reset();
   stopServers();
   std::string error;

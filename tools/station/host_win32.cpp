@@ -6,6 +6,7 @@
 // pipes (PROC_THREAD_ATTRIBUTE_HANDLE_LIST): one that held another's would keep that
 // other's output open after it ended.
 
+#include <io.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -418,6 +419,91 @@ class WindowsHost final : public Host {
 
   bool CanCreate(const std::string& path, std::string& error) override {
     return CanReplaceFileSafely(path, error);
+  }
+
+  // The unit log: opened as any file the station writes into a folder others may share
+  // (OpenForAppending), each line in one write and on the disk before the call returns.
+  bool AppendLine(const std::string& path, std::string_view line, std::string& error) override {
+    std::FILE* stream = OpenForAppending(path, 0644, error);
+    if (stream == nullptr) return false;
+    const HANDLE file = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+    std::string bytes(line);
+    bytes += '\n';
+    // One write: with append access the line lands whole at the end.
+    DWORD written = 0;
+    bool ok =
+        ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+        written == bytes.size() && ::FlushFileBuffers(file);
+    if (!ok)
+      error = written == bytes.size() ? ErrorText(::GetLastError()) : "the line was cut short";
+    std::fclose(stream);
+    return ok;
+  }
+
+  bool DropHalfLine(const std::string& path, std::size_t& dropped, std::string& error) override {
+    dropped = 0;
+    if (::GetFileAttributesW(Wide(path).c_str()) == INVALID_FILE_ATTRIBUTES &&
+        ::GetLastError() == ERROR_FILE_NOT_FOUND) {
+      return true;
+    }
+    std::FILE* stream = OpenForAppending(path, 0644, error);
+    if (stream == nullptr) return false;
+    const HANDLE checked = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+    // Read and cut through a second handle, only when it is the file just checked.
+    HANDLE file = ::CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    BY_HANDLE_FILE_INFORMATION a{};
+    BY_HANDLE_FILE_INFORMATION b{};
+    bool ok = file != INVALID_HANDLE_VALUE && ::GetFileInformationByHandle(checked, &a) &&
+              ::GetFileInformationByHandle(file, &b) &&
+              a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+              a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+    if (!ok) {
+      error = file == INVALID_HANDLE_VALUE ? ErrorText(::GetLastError())
+                                           : "it changed while it was opened";
+    }
+    LARGE_INTEGER size{};
+    ok = ok && ::GetFileSizeEx(file, &size) != 0;
+    LONGLONG end = ok ? size.QuadPart : 0;
+    LONGLONG keep = 0;
+    // Back from the end, a block at a time, to the last line end.
+    char block[4096];
+    while (ok && end > 0) {
+      const LONGLONG from = end > static_cast<LONGLONG>(sizeof block) ? end - sizeof block : 0;
+      LARGE_INTEGER at{};
+      at.QuadPart = from;
+      DWORD got = 0;
+      ok = ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
+           ::ReadFile(file, block, static_cast<DWORD>(end - from), &got, nullptr) &&
+           got == static_cast<DWORD>(end - from);
+      if (!ok) error = ErrorText(::GetLastError());
+      if (!ok) break;
+      const std::string_view text(block, got);
+      if (const auto newline = text.find_last_of('\n'); newline != std::string_view::npos) {
+        keep = from + static_cast<LONGLONG>(newline) + 1;
+        break;
+      }
+      end = from;
+    }
+    if (ok && keep < size.QuadPart) {
+      LARGE_INTEGER at{};
+      at.QuadPart = keep;
+      ok = ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ::SetEndOfFile(file) &&
+           ::FlushFileBuffers(file);
+      if (ok) dropped = static_cast<std::size_t>(size.QuadPart - keep);
+      if (!ok) error = ErrorText(::GetLastError());
+    }
+    if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+    std::fclose(stream);
+    return ok;
+  }
+
+  std::string HostName() override {
+    wchar_t name[256] = {};
+    DWORD size = 255;
+    if (!::GetComputerNameExW(ComputerNameDnsHostname, name, &size)) return "";
+    return Utf8(std::wstring(name, size));
   }
 
   std::string DefaultLoader() override {
