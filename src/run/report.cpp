@@ -1,5 +1,6 @@
 #include "run/report.h"
 
+#include <algorithm>
 #include <mutex>
 #include <vector>
 
@@ -24,6 +25,9 @@ std::mutex reasonsMutex;
 std::vector<std::string> reasons;
 
 constexpr std::string_view kProgramPrefix = "downloader: ";
+// A loader that runs on (a presence watch probing every tenth of a second) may write the
+// same reason again and again: the dialog keeps each once, and only the first few.
+constexpr std::size_t kMostReasonsKept = 16;
 
 void ForgetReasons() {
   std::lock_guard lock(reasonsMutex);
@@ -103,8 +107,11 @@ void WriteReason(std::string_view line) {
   const std::string text = std::string(line) + "\n";
   std::lock_guard lock(reasonsMutex);
   WriteToHandle(StandardError(), text.data(), text.size());
-  reasons.emplace_back(line.starts_with(kProgramPrefix) ? line.substr(kProgramPrefix.size())
-                                                        : line);
+  std::string reason(line.starts_with(kProgramPrefix) ? line.substr(kProgramPrefix.size()) : line);
+  if (reasons.size() < kMostReasonsKept &&
+      std::find(reasons.begin(), reasons.end(), reason) == reasons.end()) {
+    reasons.push_back(std::move(reason));
+  }
 }
 
 std::string PendingReasons() {

@@ -50,7 +50,8 @@ void ReportError(std::string_view text);
 /// line that says what (`line` without its newline; "downloader: " starts it). The lines
 /// written since the last final status line (number 100 or less) are also shown under the
 /// text of the next error dialog: a person who started the loader from the desktop sees no
-/// standard error. Any thread; each line is written in one piece.
+/// standard error (each reason once, the first 16). Any thread; each line is written in one
+/// piece.
 void WriteReason(std::string_view line);
 
 /// The reasons WriteReason kept since the last final status line, as the error dialog
