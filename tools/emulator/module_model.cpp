@@ -119,6 +119,10 @@ void ModuleModel::AddPacketByte(uint8_t byte, Reaction& reaction) {
 
 Reaction ModuleModel::OnByte(uint8_t byte) {
   Reaction reaction;
+  // The echo of the slot byte and of a zero byte that may close the slot is awaited as a
+  // reply; so is everything that follows the echo.
+  const bool echoIsReply =
+      phase_ == Phase::kSlotByte || (phase_ == Phase::kPackets && packet_.empty() && byte == 0);
   // Nothing can be received while the line is held in BREAK.
   if (break_) return reaction;
   if (phase_ == Phase::kPackets && packet_.empty()) {
@@ -132,7 +136,8 @@ Reaction ModuleModel::OnByte(uint8_t byte) {
       if (fault.kind == PacketFault::Kind::kChatter) reaction.bytes.push_back({fault.status, 0});
     }
   }
-  if (!spec_.noEcho) reaction.bytes.push_back({byte, 0});
+  const std::size_t echo = reaction.bytes.size();
+  if (!spec_.noEcho) reaction.bytes.push_back({byte, 0, echoIsReply});
   auto answer = [&](uint8_t value) {
     reaction.bytes.push_back({spec_.badReply ? kBadReply : value, 0});
   };
@@ -177,6 +182,9 @@ Reaction ModuleModel::OnByte(uint8_t byte) {
         AddPacketByte(byte, reaction);
       }
       break;
+  }
+  for (std::size_t i = spec_.noEcho ? echo : echo + 1; i < reaction.bytes.size(); ++i) {
+    reaction.bytes[i].reply = true;
   }
   return reaction;
 }
