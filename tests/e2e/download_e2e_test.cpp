@@ -433,5 +433,39 @@ TEST_F(TransferFaults, TheClosingEchoMustBeTheZeroByte) {
   EXPECT_EQ(emulator.Stop().Com(1).slots.count(1), 0u);
 }
 
+TEST_F(TransferFaults, TheSlotNumberHeardMustBeTheOneSent) {
+  // Slot 0 heard as 1: the module would take slot 0's packets into slot 1.
+  ModuleEmulator emulator({"type=3,version=1.0,slotshift@0"});
+  const RunResult run = Download(emulator);
+  EXPECT_STATUS(run, Scan(), Downloading("COM1") + kHardwareFailure);
+  const auto dump = emulator.Stop();
+  EXPECT_EQ(dump.Com(1).slots.count(0), 0u);
+  EXPECT_TRUE(dump.Com(1).slots.at(1).received.empty()) << "no packet after the wrong echo";
+  EXPECT_TRUE(dump.Com(1).slots.at(1).ended) << "the closing zero byte follows a failure too";
+}
+
+TEST_F(TransferFaults, AWrongIdentificationBeforeASlotEndsTheDownloadThere) {
+  {
+    SCOPED_TRACE("before an empty slot, which has no status byte to fail at");
+    const ImageDescription image = StandardImage(3, {0, 2});
+    ModuleEmulator emulator({"type=3,version=1.0,identfail@0"});
+    const RunResult run = RunLoader(emulator, {"/NoPrompts", "/Updates", WriteImage(dir_, image)});
+    EXPECT_STATUS(run, Scan(), Downloading("COM1") + kHardwareFailure);
+    ExpectNothingStored(emulator.Stop().Com(1));
+  }
+  {
+    SCOPED_TRACE("before a full slot, whose packets the module would take");
+    ModuleEmulator emulator({"type=3,version=1.0,identfail@1"});
+    const RunResult run = Download(emulator);
+    EXPECT_STATUS(run, Scan(), Downloading("COM1") + Progress(0, {33, 66, 100}) + kHardwareFailure);
+    const auto dump = emulator.Stop();
+    // Nothing more is sent: a zero byte would be heard as slot 0's number, and slot 0
+    // started afresh.
+    EXPECT_EQ(dump.Com(1).slots.at(0).acknowledged, SlotPackets(image_, 0));
+    EXPECT_TRUE(dump.Com(1).slots.at(0).ended);
+    EXPECT_EQ(dump.Com(1).slots.count(1), 0u);
+  }
+}
+
 }  // namespace
 }  // namespace downloader::e2e

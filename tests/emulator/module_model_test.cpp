@@ -76,7 +76,7 @@ TEST(ModuleSpec, VersionsVariantsAndFaults) {
 
   const ModuleSpec full = Spec(
       "port=4000,type=3,loopback,dsr=on,noecho,badreply,chatter,statusdelay=70,com=7,"
-      "status=2@1:5,silent@0:3,drop@2:0");
+      "status=2@1:5,silent@0:3,drop@2:0,slotshift@6,identfail@0");
   EXPECT_EQ(full.port, 4000);
   EXPECT_EQ(full.com, 7);
   EXPECT_TRUE(full.loopback && full.dsrOn && full.noEcho && full.badReply && full.chatter);
@@ -88,13 +88,15 @@ TEST(ModuleSpec, VersionsVariantsAndFaults) {
   EXPECT_EQ(full.faults[0].packet, 5);
   EXPECT_EQ(full.faults[1].kind, PacketFault::Kind::kSilent);
   EXPECT_EQ(full.faults[2].kind, PacketFault::Kind::kDrop);
+  EXPECT_EQ(full.shiftedSlots, std::vector<int>{6});
+  EXPECT_EQ(full.identFailSlots, std::vector<int>{0});
 
   ModuleSpec spec;
   std::string error;
   for (const char* bad :
        {"", "type=7", "type=1", "type=3,variant=24", "type=5,variant=30", "type=3,version=2.0",
         "type=2,version=1.G", "type=3,status=2@1", "type=3,bogus", "type=3,com=0",
-        "type=3,port=70000", "type=3,loopback=yes"}) {
+        "type=3,port=70000", "type=3,loopback=yes", "type=3,slotshift@8", "type=3,identfail=1"}) {
     EXPECT_FALSE(ParseModuleSpec(bad, spec, error)) << bad;
   }
 }
