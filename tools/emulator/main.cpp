@@ -1,7 +1,7 @@
 // module-emulator: emulated Korvanetics modules served as RFC 2217 ports on 127.0.0.1.
 //
 //   module-emulator --module SPEC [--module SPEC ...] [--pace BAUD] [--port-map DIR]
-//                   [--dump FILE] [--late-after MS] [--slow-replies MS]
+//                   [--dump FILE] [--late-after MS] [--slow-replies MS] [--burst]
 //                   [--until-stdin-closes | --detach]
 //
 // Prints "COM<n> rfc2217://127.0.0.1:<port> type=<t> version=<v>" per module, then "ready"
@@ -44,7 +44,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: module-emulator --module SPEC [--module SPEC ...] [--pace BAUD]\n"
     "                       [--port-map DIR] [--dump FILE] [--until-stdin-closes | --detach]\n"
-    "                       [--late-after MS] [--slow-replies MS]\n"
+    "                       [--late-after MS] [--slow-replies MS] [--burst]\n"
     "       module-emulator --help | --version\n"
     "SPEC: comma-separated port=N, type=2..6, version=M.N | reply=BYTE, variant=24|40,\n"
     "      loopback, dsr=on, noecho, badreply, status=CODE@SLOT:PACKET, silent@SLOT:PACKET,\n"
@@ -61,7 +61,9 @@ constexpr const char* kUsage =
     "      each empty one and takes a flashed one out, after MIN to MAX seconds each.\n"
     "--late-after MS: a reply (status byte, slot byte or closing echo, identification\n"
     "      answer) leaving more than MS past its byte times counts as late (default 5).\n"
-    "--slow-replies MS: holds every reply back MS, making the emulator late on purpose.\n";
+    "--slow-replies MS: holds every reply back MS, making the emulator late on purpose.\n"
+    "--burst: a packet's echo goes out with the status byte behind it, at that byte's time\n"
+    "      (what a loader awaits comes when it would, with far fewer wake-ups).\n";
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "module-emulator: %s\n%s", message.c_str(), kUsage);
@@ -145,6 +147,8 @@ int main(int argc, char** argv) {
       if (baud < 50 || baud > 4000000) return Fail("--pace " + text + ": not a baud rate");
       // Ten bits a byte: start, eight data bits, stop.
       timing.byteTimeNs = static_cast<uint32_t>(10'000'000'000LL / baud);
+    } else if (arg == "--burst") {
+      timing.burst = true;
     } else if (arg == "--late-after" || arg == "--slow-replies") {
       double ms = 0;
       if (!value(text) || !ParseMs(text, ms)) return Fail(arg + " needs milliseconds, 0 to 60000");

@@ -200,7 +200,7 @@ void ModuleServer::Serve(net::Socket socket) {
   while (alive && !c.drop) {
     const auto now = Clock::now();
     auto wake = now + std::chrono::milliseconds(100);
-    if (!c.paced.empty()) wake = std::min(wake, c.paced.front().due);
+    if (!c.paced.empty()) wake = std::min(wake, NextDue(c));
     bool chatter = false;
     {
       std::lock_guard lock(mutex_);
@@ -363,10 +363,19 @@ void ModuleServer::Queue(Connection& c, const Reaction& reaction, Clock::time_po
 void ModuleServer::MoveDueBytes(Connection& c, Clock::time_point now) {
   while (!c.paced.empty() && c.paced.front().due <= now && c.out.size() < kMaxOut) {
     const Connection::Paced& b = c.paced.front();
+    if (timing_.burst && !b.reply && c.paced.size() > 1 && c.paced[1].due > now) break;
     AppendEscaped(c.out, &b.value, 1);
     if (b.reply) c.replies.emplace_back(c.sent + c.out.size(), b.exact);
     c.paced.pop_front();
   }
+}
+
+ModuleServer::Clock::time_point ModuleServer::NextDue(const Connection& c) const {
+  std::size_t i = 0;
+  if (timing_.burst) {
+    while (i + 1 < c.paced.size() && !c.paced[i].reply) ++i;
+  }
+  return c.paced[i].due;
 }
 
 bool ModuleServer::Flush(Connection& c) {
