@@ -51,7 +51,7 @@ def make_image(folder, target, slots, packets, name="bench.obj"):
 class Emulator:
     """module-emulator with the given module specs, its port map in `folder`/ports."""
 
-    def __init__(self, folder, specs, pace=None):
+    def __init__(self, folder, specs, pace=None, extra=()):
         self.ports = os.path.join(folder, "ports")
         self.dump = os.path.join(folder, "dump.json")
         args = [binary("module-emulator"), "--port-map", self.ports, "--dump", self.dump]
@@ -59,7 +59,9 @@ class Emulator:
             args += ["--pace", str(pace)]
         for spec in specs:
             args += ["--module", spec]
-        self.process = subprocess.Popen(args, stdout=subprocess.PIPE, text=True)
+        args += list(extra)
+        self.process = subprocess.Popen(args, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL,
+                                        text=True)
         for line in self.process.stdout:
             if line.strip() == "ready":
                 break

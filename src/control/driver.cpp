@@ -6,6 +6,7 @@
 
 #include "control/command_line.h"
 #include "control/pipe.h"
+#include "control/probe.h"
 #include "control/process_object_code.h"
 #include "download/download.h"
 #include "platform/file_names.h"
@@ -110,6 +111,7 @@ int RunDownloader(int argc, const char* const* argv, const StandardDescriptors& 
   MarkMainThread();
 
   InitSerialUnit();
+  if (const auto probed = AnswerProbe(argc, argv, standard)) return *probed;
   ArgumentList.clear();
   CreateForms();
   SetDownloadHandler(DownloadToDevice);

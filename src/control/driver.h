@@ -14,7 +14,7 @@ std::string CommandLineErrorText(const Exception& error);
 /// the exit code, 0 on every path the program handles; 1 instead when the environment has
 /// DOWNLOADER_EXIT_STATUS=1 and the last status line went out on the error channel. A
 /// lone --help or -h writes the help text to standard output, a lone --version the
-/// version, and both return 0 at once.
+/// version, and both return 0 at once; --probe is answered by AnswerProbe.
 int RunDownloader(int argc, const char* const* argv, const StandardDescriptors& standard);
 
 /// The program's entry behind the platform's own: the standard handles checked, the

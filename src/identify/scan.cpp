@@ -23,13 +23,6 @@ WorkerStartHook& StartHook() {
   return hook;
 }
 
-// What the grid shows for a port that could not be opened, by the open's error code.
-std::string OpenFailureText(uint32_t error) {
-  if (error == kErrorNotFound) return "invalid port";
-  if (error == kErrorAccessDenied) return "can't open port; in use";
-  return "can't open port";
-}
-
 // Only ScanPorts' wait processes messages while threads run; a posted report wakes it.
 constexpr std::chrono::milliseconds kWaitStep{50};
 
@@ -62,6 +55,48 @@ void HintAtUnscannedPorts() {
 }
 
 }  // namespace
+
+std::string OpenFailureText(uint32_t error) {
+  if (error == kErrorNotFound) return "invalid port";
+  if (error == kErrorAccessDenied) return "can't open port; in use";
+  return "can't open port";
+}
+
+void IdentifyAttached(int poolIndex, DeviceType targetType, std::string& deviceName,
+                      std::string& version, std::string& echo, DeviceType& foundType) {
+  for (const DeviceType type : ProbeOrder(targetType)) {
+    if (IdentifyDevice(poolIndex, type, deviceName, version, echo, foundType)) break;
+    if (echo != kYes) break;  // nothing echoes on this port: no other type will
+  }
+}
+
+std::string PortLineText(const std::string& port, const std::string& deviceName,
+                         const std::string& version, const std::string& loopback,
+                         const std::string& echo) {
+  std::string line = "111-PORT=" + port;
+  line += " DEVICE=" + (deviceName.empty() ? std::string("none") : deviceName);
+  if (!CustomProduct) line += " VERSION=" + (version.empty() ? std::string("n/a") : version);
+  line += " LOOPBACK=" + (loopback.empty() ? std::string("n/a") : loopback);
+  line += " ECHO=" + (echo.empty() ? std::string("n/a") : echo);
+  return line;
+}
+
+std::string ProbePort(const std::string& port, DeviceType first, DeviceType* found) {
+  uint32_t error = 0;
+  std::string deviceName;
+  std::string version;
+  std::string echo;
+  DeviceType type = 0;
+  const int poolIndex = AcquirePort(port, error);
+  if (poolIndex < -3) {
+    deviceName = OpenFailureText(error);
+  } else {
+    IdentifyAttached(poolIndex, first, deviceName, version, echo, type);
+    SerialPool(poolIndex).Close();
+  }
+  if (found != nullptr) *found = type;
+  return PortLineText(port, deviceName, version, "", echo);
+}
 
 void SetWorkerStartHook(WorkerStartHook hook) {
   StartHook() = std::move(hook);
@@ -110,10 +145,7 @@ void TIdentificationThread::Execute() {
     port.SetRTS(false);
   }
 
-  for (const DeviceType type : ProbeOrder(TargetType)) {
-    if (IdentifyDevice(PoolIndex, type, DeviceName, Version, Echo, FoundType)) break;
-    if (Echo != kYes) break;  // nothing echoes on this port: no other type will
-  }
+  IdentifyAttached(PoolIndex, TargetType, DeviceName, Version, Echo, FoundType);
   port.Close();
   PostToMainThread([this] { ReportResult(); });
 }
@@ -127,12 +159,8 @@ void TIdentificationThread::ReportResult() {
   grid.SetCell(4, row, Echo);
   grid.SetCell(5, row, std::to_string(FoundType));
 
-  std::string line = "111-PORT=" + PortList[static_cast<std::size_t>(PortIndex)];
-  line += " DEVICE=" + (DeviceName.empty() ? std::string("none") : DeviceName);
-  if (!CustomProduct) line += " VERSION=" + (Version.empty() ? std::string("n/a") : Version);
-  line += " LOOPBACK=" + (Loopback.empty() ? std::string("n/a") : Loopback);
-  line += " ECHO=" + (Echo.empty() ? std::string("n/a") : Echo);
-  ReportLine(kChannelInfo, line);
+  ReportLine(kChannelInfo, PortLineText(PortList[static_cast<std::size_t>(PortIndex)], DeviceName,
+                                        Version, Loopback, Echo));
 
   const int top = grid.TopRow();
   if (row > top + TStringGrid::kVisibleDataRows - 1) {

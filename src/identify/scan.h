@@ -20,6 +20,31 @@ inline constexpr uint32_t kAllThreadSlots = (1u << kThreadSlots) - 1;
 /// leaves 2..6.
 std::array<DeviceType, 5> ProbeOrder(DeviceType targetType);
 
+/// Probes the types of ProbeOrder(`targetType`) on the open pool port `poolIndex` until one
+/// identifies or nothing echoes (then no other type would). The outputs are those of the
+/// last IdentifyDevice call. Any thread.
+void IdentifyAttached(int poolIndex, DeviceType targetType, std::string& deviceName,
+                      std::string& version, std::string& echo, DeviceType& foundType);
+
+/// What the grid's device column says of a port that could not be opened, by the open's
+/// error code: "invalid port", "can't open port; in use" or "can't open port".
+std::string OpenFailureText(uint32_t error);
+
+/// The scan's report of one port: "111-PORT=" + port, " DEVICE=" + the name ("none" when
+/// empty), " VERSION=" + the version ("n/a" when empty; the part is left out while
+/// CustomProduct is set), " LOOPBACK=" and " ECHO=" ("n/a" when empty).
+std::string PortLineText(const std::string& port, const std::string& deviceName,
+                         const std::string& version, const std::string& loopback,
+                         const std::string& echo);
+
+/// The presence check of a production line: acquires `port` from the pool (its lock and
+/// the port map as for a download), probes it as a scan worker does but without the
+/// loopback test, so that nothing but the reset pulse and the identification exchanges
+/// reaches the line, closes it, and returns its PortLineText with LOOPBACK=n/a. `first`
+/// (2..6) is probed first; 0 keeps the order 2..6. `found`, when given, is set to the type
+/// identified (0 for none). Main thread; reports nothing itself.
+std::string ProbePort(const std::string& port, DeviceType first, DeviceType* found = nullptr);
+
 /// One identification worker: acquires its port from the pool, tests the RTS-to-DSR
 /// loopback, probes the types of ProbeOrder until one identifies or nothing echoes, closes
 /// the port, and has ReportResult run on the main thread. Created by ScanPorts only.

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -26,10 +25,6 @@ std::optional<std::string> EnvironmentValue(const char* name);
 /// Sets the environment variable `name` to `value` (UTF-8), for this process and the
 /// programs it starts.
 void SetEnvironmentValue(const char* name, const std::string& value);
-
-/// Opens the file `name` (UTF-8) for appending bytes, creating it when missing; the
-/// programs this process starts do not inherit it. nullptr when it cannot be opened.
-std::FILE* OpenForAppending(const std::string& name);
 
 /// The process's arguments as UTF-8 texts, the program name first. POSIX: `argv` as given;
 /// Windows: the wide command line, since `argv` holds it in the ANSI code page.

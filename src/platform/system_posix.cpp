@@ -44,10 +44,6 @@ void SetEnvironmentValue(const char* name, const std::string& value) {
   ::setenv(name, value.c_str(), 1);
 }
 
-std::FILE* OpenForAppending(const std::string& name) {
-  return std::fopen(name.c_str(), "abe");  // e: close-on-exec
-}
-
 std::vector<std::string> ProgramArguments(int argc, const char* const* argv) {
   return std::vector<std::string>(argv, argv + argc);
 }

@@ -79,10 +79,6 @@ void SetEnvironmentValue(const char* name, const std::string& value) {
   ::_wputenv_s(WideFromUtf8(name).c_str(), WideFromUtf8(value).c_str());
 }
 
-std::FILE* OpenForAppending(const std::string& name) {
-  return ::_wfopen(WideFromUtf8(name).c_str(), L"abN");  // N: not inherited
-}
-
 std::vector<std::string> ProgramArguments(int argc, const char* const* argv) {
   int count = 0;
   LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);

@@ -4,6 +4,7 @@
 #include "run/main_thread.h"
 #include "run/run_state.h"
 #include "run/standard_handles.h"
+#include "run/terminal_text.h"
 
 namespace downloader {
 
@@ -57,6 +58,12 @@ void ReportLine(int channel, std::string_view text) {
     return;
   }
   lastChannel = channel;
+  // Programs read status lines through pipes and files; on a terminal a person does, and an
+  // image's texts in them are shown escaped (the framing bytes are the loader's own).
+  if (WriteHandle != kInvalidHandle && IsTerminal(WriteHandle)) {
+    PipeWriteText(FormatStatusLine(channel, TerminalText(text, true)));
+    return;
+  }
   PipeWriteText(FormatStatusLine(channel, text));
 }
 

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "run/standard_handles.h"
+#include "run/terminal_text.h"
 #include "serial/hints.h"
 #include "serial/port_lock.h"
 #include "serial/serial_device.h"
@@ -27,12 +28,14 @@ void SetHintSink(HintSink newSink) {
 }
 
 void WriteHint(const std::string& line) {
+  // Hints carry names from files and the system (a process's name, a map entry's line).
+  const std::string shown = TerminalText(line, false);
   std::lock_guard lock(sinkMutex);
   if (sink) {
-    sink(line);
+    sink(shown);
     return;
   }
-  const std::string text = line + "\n";
+  const std::string text = shown + "\n";
   // One write, so lines of several threads never mix.
   WriteToHandle(StandardError(), text.data(), text.size());
 }
@@ -93,6 +96,34 @@ std::string BusyHint(const std::string& port, const std::string& comName, pid_t 
   line += "process " + std::to_string(holder);
   if (!name.empty()) line += " (" + name + ")";
   return line + "; end it or wait until it lets go of the port";
+}
+
+std::string LockRefusalHint(const PortLock::Refusal& refusal, const std::string& port,
+                            const std::string& comName, const std::string& procRoot) {
+  const std::string label = Label(port, comName);
+  if (!refusal.problem.empty()) {
+    return "downloader: cannot take the lock file " + refusal.path + " of " + label + ": " +
+           refusal.problem +
+           "; it was left as it is: if no program uses the port, remove it: "
+           "sudo rm " +
+           refusal.path;
+  }
+  if (refusal.error == EACCES || refusal.error == EPERM) {
+    return LockFileHint(refusal.path, port, comName);
+  }
+  if (refusal.error != EBUSY) return {};
+  if (refusal.holderConfirmed || refusal.holder <= 0) {
+    return BusyHint(port, comName, refusal.holder, procRoot);
+  }
+  const std::string name = ProcessName(refusal.holder, procRoot);
+  std::string line = "downloader: " + label + " is locked by the lock file " + refusal.path;
+  if (!refusal.owner.empty()) line += " of " + refusal.owner;
+  line += ", which names process " + std::to_string(refusal.holder);
+  if (!name.empty()) line += " (" + name + ")";
+  return line +
+         "; that process may not use the port at all: if no program uses it, remove the "
+         "file: sudo rm " +
+         refusal.path;
 }
 
 }  // namespace downloader

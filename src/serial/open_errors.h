@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "serial/port_lock.h"
+
 namespace downloader {
 
 /// The loader's error code for an errno of a failed open: 2 (kErrorNotFound) for a port
@@ -36,6 +38,14 @@ std::string LockFileHint(const std::string& lockFile, const std::string& port,
 /// The hint line for a port that another process holds; `holder` 0 when not known.
 std::string BusyHint(const std::string& port, const std::string& comName, pid_t holder,
                      const std::string& procRoot = "/proc");
+
+/// The hint line for a port whose lock could not be taken (empty when there is nothing to
+/// say): BusyHint when the holder is known to hold it; for a lock file that names a living
+/// process which may have nothing to do with the port, the file, its owner and that
+/// process, never "end it"; for a lock file that is no plain file, what it is; for another
+/// user's stale lock file, LockFileHint.
+std::string LockRefusalHint(const PortLock::Refusal& refusal, const std::string& port,
+                            const std::string& comName, const std::string& procRoot = "/proc");
 
 /// The first process other than this one with `device` open, searched under `procRoot`; 0
 /// when none is found (or the search is not allowed). POSIX only.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace downloader {
 
@@ -12,12 +13,22 @@ namespace downloader {
 /// (Windows: the namespace of the lock objects, "Global".)
 std::string LockDirectory();
 
+/// The other folders where a process of another user may have put its lock files when it
+/// could not write LockDirectory() (/run/lock and /tmp, less LockDirectory()): a lock is
+/// also looked for there, so that root and the users keep each other out whichever folder
+/// each can write. None on Windows.
+std::vector<std::string> OtherLockDirectories();
+
 /// Holds one UUCP-style lock file ("LCK..<target>", the holder's PID as ten right-aligned
-/// digits and a newline) plus an flock on it, so that two processes taking the same lock
-/// at the same moment never both get it. minicom, picocom and ser2net honour the file;
-/// a file naming a process that no longer runs is taken over. Released on destruction.
-/// On Windows the lock is a named mutex "Global\LCK..<target>" that lives as long as its
-/// holder keeps it open: the system releases it when the holder ends, however it ends.
+/// digits and a newline, mode 0644 so that other programs can read it) plus an flock on
+/// it, so that two processes taking the same lock at the same moment never both get it.
+/// minicom, picocom and ser2net honour the file. The file is always made new (O_EXCL,
+/// never through a link); an existing one is only read: one naming a process that no
+/// longer runs is removed and made anew, and one that is no plain file of one name (a
+/// link, a hard link, a FIFO, a device) is refused and left as it is. Released on
+/// destruction. On Windows the lock is a named mutex "Global\LCK..<target>" that lives as
+/// long as its holder keeps it open: the system releases it when the holder ends, however
+/// it ends.
 class PortLock {
  public:
   PortLock() = default;
@@ -31,14 +42,27 @@ class PortLock {
   struct Refusal {
     int error = 0;     ///< errno of the failure; EBUSY when another process holds it
     pid_t holder = 0;  ///< the holder's PID when the lock file names a living process
-    std::string path;  ///< the lock file
+    /// `holder` is known to hold the lock: the file's flock is held, or `holder` runs this
+    /// same program. Otherwise the file names a process that may have nothing to do with
+    /// the port (another program's lock, or one somebody wrote by hand).
+    bool holderConfirmed = false;
+    /// Who owns the lock file ("user alice"), when it names `holder`. Windows: kAnotherUser
+    /// when the lock object is another user's, one this user may not even open.
+    std::string owner;
+    std::string path;     ///< the lock file
+    std::string problem;  ///< with EPERM: why the file is no lock file ("it is a link")
   };
 
+  static constexpr const char* kAnotherUser = "another user";
+
   /// Takes the lock named by `target` ("ttyUSB0", "rfc2217-HOST-PORT") in `directory`
-  /// (LockDirectory() when empty). Never waits for a holder. A lock file this user may not
-  /// write is refused with EBUSY when it names a living process, else with EACCES.
+  /// (LockDirectory() when empty), and refuses it when a lock file of `target` in one of
+  /// `others` (OtherLockDirectories() when `directory` is empty) names a living process or
+  /// is held. Never waits for a holder. A lock file this user may not remove is refused
+  /// with EBUSY when it names a living process, else with EACCES.
   static std::optional<PortLock> Acquire(const std::string& target, Refusal& refusal,
-                                         const std::string& directory = {});
+                                         const std::string& directory = {},
+                                         const std::vector<std::string>& others = {});
 
   /// The full name of the lock file held; empty for a released or empty lock.
   const std::string& path() const { return path_; }

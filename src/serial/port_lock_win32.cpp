@@ -28,6 +28,10 @@ std::string LockDirectory() {
   return "Global";
 }
 
+std::vector<std::string> OtherLockDirectories() {
+  return {};
+}
+
 std::string ProcessName(pid_t pid, const std::string& /*procRoot*/) {
   const HANDLE process =
       ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
@@ -53,18 +57,21 @@ void PortLock::Release() {
 }
 
 std::optional<PortLock> PortLock::Acquire(const std::string& target, Refusal& refusal,
-                                          const std::string& directory) {
+                                          const std::string& directory,
+                                          const std::vector<std::string>& /*others*/) {
   refusal = {};
   const std::string name = MutexName(directory.empty() ? LockDirectory() : directory, target);
   refusal.path = name;
   // Creating the named object is atomic: of two processes at the same moment, one creates
-  // it and the other finds it. Another user's object may not even be opened by us; either
-  // way somebody holds the lock (whose PID the object does not tell).
+  // it and the other finds it. Either way somebody holds the lock (whose PID the object
+  // does not tell). Another user's object may not even be opened by us: that may be any
+  // session's, a loader's or not (see Refusal::owner).
   const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, WideFromUtf8(name).c_str());
   const DWORD error = ::GetLastError();
   if (mutex == nullptr || error == ERROR_ALREADY_EXISTS) {
     if (mutex != nullptr) ::CloseHandle(mutex);
     refusal.error = EBUSY;
+    if (mutex == nullptr && error == ERROR_ACCESS_DENIED) refusal.owner = kAnotherUser;
     return std::nullopt;
   }
   PortLock lock;

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <set>
 #include <sstream>
 #include <system_error>
 
@@ -86,6 +88,20 @@ PortTarget FromEntry(const fs::path& entry) {
   return target;
 }
 
+// Whether `path` of the machine-wide map may be believed; one line on standard error, once
+// a run for each path, when not.
+bool Believed(const PortMapEnvironment& env, const std::string& path) {
+  std::string why;
+  if (!env.machineWideTrusted || env.machineWideTrusted(path, why)) return true;
+  static std::mutex mutex;
+  static std::set<std::string> told;
+  std::lock_guard lock(mutex);
+  if (told.insert(path).second) {
+    WriteHint("downloader: the port map " + path + " is not used: " + why);
+  }
+  return false;
+}
+
 }  // namespace
 
 PortTarget EntryTarget(std::string_view head) {
@@ -166,7 +182,9 @@ std::optional<std::string> PortMapDirectory(const PortMapEnvironment& env) {
     user = *env.home + "/.config/downloader/ports";
   }
   if (!user.empty() && IsDirectory(user)) return user;
-  if (IsDirectory(env.systemDirectory)) return env.systemDirectory;
+  if (IsDirectory(env.systemDirectory) && Believed(env, env.systemDirectory)) {
+    return env.systemDirectory;
+  }
   return std::nullopt;
 }
 
@@ -177,7 +195,10 @@ PortTarget ResolvePort(const std::string& comName, const PortMapEnvironment& env
     // A file, never the device that Windows reserves the name COM1..COM9 for.
     const fs::path entry = FileInFolder(*dir, comName);
     const fs::file_type type = EntryType(entry);
-    if (type != fs::file_type::not_found && type != fs::file_type::none) return FromEntry(entry);
+    if (type != fs::file_type::not_found && type != fs::file_type::none &&
+        (*dir != env.systemDirectory || Believed(env, NameOf(entry)))) {
+      return FromEntry(entry);
+    }
   }
   // A map named by $DOWNLOADER_PORTS is complete: nothing outside it is ever touched.
   if (env.downloaderPorts) {
@@ -229,7 +250,9 @@ std::vector<int> MappedComNumbers(const PortMapEnvironment& env) {
   std::error_code error;
   for (const auto& item : fs::directory_iterator(PathOf(*dir), error)) {
     const int number = ComNumber(NameOf(item.path().filename()));
-    if (number == 0) continue;
+    if (number == 0 || (*dir == env.systemDirectory && !Believed(env, NameOf(item.path())))) {
+      continue;
+    }
     const fs::file_type type = EntryType(item.path());
     // Read quietly: an entry that cannot be read is reported when its port is opened.
     if (type == fs::file_type::regular &&

@@ -47,16 +47,21 @@ struct PortMapEnvironment {
   /// Windows: a name without an entry is the system's port of that name (\\.\COM<n>),
   /// instead of the n-th enumerated port.
   bool namedSystemPorts = false;
+  /// Whether the folder or entry `path` of the machine-wide map (systemDirectory) may be
+  /// believed, with `why` when not. Windows: only what the administrators or the system
+  /// own, since any user can make %ProgramData%\downloader and files in it. Unset: all.
+  std::function<bool(const std::string& path, std::string& why)> machineWideTrusted;
 };
 
 /// The environment of this process. POSIX: the variables above, libserialport's
 /// enumeration and /sys/class/tty/console/active. Windows: DOWNLOADER_PORTS, %APPDATA% and
-/// %ProgramData%\downloader\ports, with the system's own port names.
+/// %ProgramData%\downloader\ports (what the administrators own of it), with the system's
+/// own port names.
 PortMapEnvironment SystemPortMapEnvironment();
 
 /// The port map folder: $DOWNLOADER_PORTS when set (whether or not it exists), else the
 /// first existing one of $XDG_CONFIG_HOME/downloader/ports (~/.config/downloader/ports)
-/// and the system folder. Nothing when none exists.
+/// and the system folder (when it may be believed). Nothing when none exists.
 std::optional<std::string> PortMapDirectory(const PortMapEnvironment& env);
 
 /// Resolves "COM<n>": the map entry named exactly so (a symbolic link to a device, or a

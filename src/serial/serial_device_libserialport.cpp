@@ -237,15 +237,14 @@ std::string NotFoundReason(int err, const std::string& device) {
   return "which cannot be opened: " + std::generic_category().message(err);
 }
 
-DeviceOpenResult Failure(int err, const std::string& device, const std::string& comName,
-                         pid_t holder = 0) {
+DeviceOpenResult Failure(int err, const std::string& device, const std::string& comName) {
   DeviceOpenResult result;
   result.error = OpenErrorCode(err);
   if (result.error == kErrorNotFound) result.reason = NotFoundReason(err, device);
   if (err == EACCES || err == EPERM) {
     WriteHint(PermissionHint(device, comName));
   } else if (err == EBUSY || err == EWOULDBLOCK) {
-    WriteHint(BusyHint(device, comName, holder != 0 ? holder : FindDeviceHolder(device)));
+    WriteHint(BusyHint(device, comName, FindDeviceHolder(device)));
   }
   return result;
 }
@@ -270,14 +269,19 @@ DeviceOpenResult OpenLocalDevice(const std::string& device, const std::string& c
 
   PortLock::Refusal refusal;
   auto lock = PortLock::Acquire(path.substr(path.rfind('/') + 1), refusal);
-  if (!lock && (refusal.error == EACCES || refusal.error == EPERM)) {
-    // The device may be open to us; its lock file is not.
-    WriteHint(LockFileHint(refusal.path, path, comName));
-    DeviceOpenResult denied;
-    denied.error = OpenErrorCode(refusal.error);
-    return denied;
+  if (!lock) {
+    // The device may be open to us; its lock is not. A process named by the lock file
+    // that has the device open holds the port whatever program it is.
+    const pid_t holder = refusal.error == EBUSY ? FindDeviceHolder(path) : 0;
+    if (holder != 0 && (refusal.holder == holder || refusal.holder == 0)) {
+      refusal.holder = holder;
+      refusal.holderConfirmed = true;
+    }
+    WriteHint(LockRefusalHint(refusal, path, comName));
+    DeviceOpenResult refused;
+    refused.error = OpenErrorCode(refusal.error);
+    return refused;
   }
-  if (!lock) return Failure(refusal.error, path, comName, refusal.holder);
 
   sp_port* port = nullptr;
   if (sp_get_port_by_name(path.c_str(), &port) != SP_OK) {

@@ -200,10 +200,25 @@ class Rfc2217Device final : public SerialDevice, private Parser::Handler {
   }
 
   // Waits until `deadline` for bytes from the server and takes in what came (one read).
-  // False when nothing came in time or the connection is gone.
+  // False when nothing came in time, the connection is gone, or the deadline has passed:
+  // a server that never stops sending (data, IAC NOP, an endless subnegotiation) would
+  // otherwise keep every wait going, since a socket with bytes waiting is always ready.
   bool PumpOnce(Clock::time_point deadline) {
     if (closed_) return false;
     if (net::Wait(socket_, false, deadline) <= 0) return false;
+    return TakeIn(deadline) && Clock::now() < deadline;
+  }
+
+  // Takes in what has arrived already, without waiting; bounded, as the peer may never stop.
+  void PumpAvailable() {
+    for (int chunk = 0; chunk < 64 && !closed_; ++chunk) {
+      if (net::Wait(socket_, false, Clock::now()) <= 0 || !TakeIn(Clock::now())) break;
+    }
+  }
+
+  // One read of what the socket holds, through the Telnet parser. False when the
+  // connection is gone.
+  bool TakeIn(Clock::time_point deadline) {
     uint8_t chunk[4096];
     const long n = net::Receive(socket_, chunk, sizeof chunk);
     if (n == net::kWouldBlock) return true;
@@ -212,15 +227,10 @@ class Rfc2217Device final : public SerialDevice, private Parser::Handler {
       return false;
     }
     parser_.Feed(chunk, static_cast<std::size_t>(n), *this);
-    // Answers to the server's option requests go out right away.
-    if (!out_.empty()) Flush(Deadline(timing_.controlAckMs));
+    // Answers to the server's option requests go out right away, within the caller's time;
+    // what the socket does not take now goes with the next flush.
+    if (!out_.empty()) Flush(std::min(deadline, Deadline(timing_.controlAckMs)));
     return true;
-  }
-
-  // Takes in what has arrived already, without waiting; bounded, as the peer may never stop.
-  void PumpAvailable() {
-    for (int chunk = 0; chunk < 64 && PumpOnce(Clock::now()); ++chunk) {
-    }
   }
 
   void OnData(uint8_t byte) override {
@@ -313,12 +323,9 @@ DeviceOpenResult OpenRfc2217Device(const std::string& host, uint16_t port,
   auto lock = PortLock::Acquire(target, refusal);
   if (!lock) {
     result.error = OpenErrorCode(refusal.error);
-    const std::string url = "rfc2217://" + host + ":" + std::to_string(port);
-    if (refusal.error == EBUSY) {
-      WriteHint(BusyHint(url, comName, refusal.holder));
-    } else if (refusal.error == EACCES || refusal.error == EPERM) {
-      WriteHint(LockFileHint(refusal.path, url, comName));
-    }
+    const std::string hint =
+        LockRefusalHint(refusal, "rfc2217://" + host + ":" + std::to_string(port), comName);
+    if (!hint.empty()) WriteHint(hint);
     return result;
   }
   int err = 0;

@@ -131,9 +131,11 @@ DeviceOpenResult OpenLocalDevice(const std::string& device, const std::string& c
   // where a driver does not (Wine does not refuse a second open).
   PortLock::Refusal refusal;
   auto lock = PortLock::Acquire(win32::LockName(path), refusal);
-  if (!lock) {
+  // Another user's lock object, which any session may hold to keep the port from us, does
+  // not decide: the system's exclusive open below does.
+  if (!lock && refusal.owner != PortLock::kAnotherUser) {
     result.error = downloader::OpenErrorCode(refusal.error);
-    WriteHint(BusyHint(path, comName, refusal.holder));
+    WriteHint(LockRefusalHint(refusal, path, comName));
     return result;
   }
   const HANDLE port = ::CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
@@ -143,7 +145,7 @@ DeviceOpenResult OpenLocalDevice(const std::string& device, const std::string& c
     if (result.error == kErrorAccessDenied) WriteHint(BusyHint(path, comName, 0));
     return result;
   }
-  result.device = std::make_unique<ComDevice>(port, std::move(*lock));
+  result.device = std::make_unique<ComDevice>(port, lock ? std::move(*lock) : PortLock());
   return result;
 }
 

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/file_names.h"
+#include "platform/safe_files.h"
 #include "platform/system.h"
 #include "serial/hints.h"
 
@@ -19,6 +20,8 @@ namespace downloader {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+constexpr unsigned kTraceFileMode = 0600;
 
 // Taken while the program starts, on the main thread.
 const Clock::time_point traceStart = Clock::now();
@@ -188,10 +191,12 @@ std::shared_ptr<TraceLog> TraceLogFor(const std::string& comName) {
   auto found = logs.find(path);
   if (found != logs.end()) return found->second;
   if (refused.count(path) != 0) return nullptr;
-  std::FILE* file = OpenForAppending(NameOf(path));
+  // Only this user may read it: it holds the firmware's bytes.
+  std::string error;
+  std::FILE* file = OpenForAppending(NameOf(path), kTraceFileMode, error);
   if (file == nullptr) {
     refused.insert(path);
-    WriteHint("Cannot write the serial trace to " + NameOf(path) + ".");
+    WriteHint("Cannot write the serial trace to " + NameOf(path) + ": " + error + ".");
     return nullptr;
   }
   return logs[path] = std::make_shared<TraceLog>(file);

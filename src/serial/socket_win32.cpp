@@ -173,17 +173,7 @@ namespace {
 
 // The system's text for a Winsock error, without its line end.
 std::string WinsockErrorText(int error) {
-  wchar_t* text = nullptr;
-  const DWORD n = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::wstring message(text != nullptr ? text : L"", n);
-  if (text != nullptr) ::LocalFree(text);
-  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
-                              message.back() == L' ' || message.back() == L'.')) {
-    message.pop_back();
-  }
-  return message.empty() ? "Winsock error " + std::to_string(error) : Utf8FromWide(message);
+  return SystemErrorText(static_cast<unsigned long>(error));
 }
 
 SOCKET NewSocket() {

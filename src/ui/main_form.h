@@ -1,10 +1,13 @@
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
 
 #include "image/date_text.h"
 #include "image/object_image.h"
+#include "ui/progress_form.h"
+#include "ui/window_layout.h"
 #include "ui/window_system.h"
 
 namespace downloader {
@@ -37,6 +40,36 @@ std::string MainFormCaption(std::string_view company, std::string_view product);
 /// the three note parts joined with nothing between them. Nothing is trimmed or escaped.
 InformationView MakeInformationView(const ObjectImage& image,
                                     const DateNames& names = UserDateNames());
+
+/// The information window's field labels, top to bottom; the last one labels the notes.
+inline constexpr std::array<std::string_view, 5> kInformationLabels = {
+    "Product:", "Firmware:", "Checksum:", "Compile Date:", "Notes:"};
+inline constexpr std::string_view kDownloadCaption = "&Download";
+inline constexpr std::string_view kCancelCaption = "&Cancel";
+
+/// The information window's designed outer size and screen position.
+inline constexpr ScreenRect kInformationWindowPlace{362, 142, 376, 361};
+
+/// Where the information window's components lie: relative to its client area, except each
+/// field, which lies inside its panel (the frame around it).
+struct InformationLayout {
+  std::array<TControl, 5> labels;  ///< as kInformationLabels
+  std::array<TControl, 4> panels;  ///< beside the first four labels
+  TControl field;                  ///< in every panel
+  TControl notes;
+  TControl download;
+  TControl cancel;
+  int clientWidth = 0;
+  int clientHeight = 0;
+};
+
+/// The information window laid out for `view` in the font `metrics` measures: as designed
+/// (client area 368 x 334) wherever the texts fit, and grown where they need more room:
+/// the label column pushes the fields right, a field widens for its value up to
+/// `widthLimit` (the client width the screen allows; 0 for no limit), rows, buttons and
+/// the window grow with the font. Never smaller than designed.
+InformationLayout LayOutInformationWindow(const InformationView& view, const TextMetrics& metrics,
+                                          int widthLimit = 0);
 
 /// The information window. Its texts come from ImageBuffer on every display.
 class TMainForm {

@@ -34,14 +34,42 @@ constexpr int kMarkColumn = 6;
 constexpr std::string_view kMark = "+";
 
 // Layout offsets, in pixels.
-constexpr int kGridFrame = 9;            // grid width beyond its visible columns
-constexpr int kScrollBarWidth = 16;      // added when the rows do not fit
-constexpr int kWindowRightMargin = 26;   // window width beyond the grid's right edge
-constexpr int kMaxGridHeight = 137;      // header and six data rows
-constexpr int kGaugeWidthMargin = 142;   // window width minus gauge width
-constexpr int kWindowBottomMargin = 37;  // window height beyond the last component
+constexpr int kGridFrame = 9;             // grid width beyond its visible columns
+constexpr int kScrollBarWidth = 16;       // added when the rows do not fit
+constexpr int kWindowRightMargin = 26;    // window width beyond the grid's right edge
+constexpr int kGridHeightBeyondRows = 4;  // the grid's frame below its rows
+constexpr int kGaugeWidthMargin = 142;    // window width minus gauge width
+constexpr int kWindowBottomMargin = 37;   // window height beyond the last component
 constexpr int kProgressModeTextTop = 10;
 constexpr int kSelectionTextGap = 25;  // below the prompt memo in selection mode
+constexpr int kTextHeight = 17;        // "Port Status:", "Scanning...", "DownloadStatus:"
+constexpr int kMessageHeight = 39;     // the prompt's designed three lines
+constexpr int kScanningLeft = 104;
+constexpr int kScanningWidth = 81;
+constexpr int kTextGap = 8;  // at least between "Port Status:" and "Scanning..."
+
+// The slot rows of the panel: captions at 5, bars at 98, 24 pixels apart; a caption lies
+// 2 pixels below its bar. The panel is 336 wide, 8 pixels inside the window's right edge.
+constexpr int kCaptionWidth = 87;
+constexpr int kCaptionHeight = 19;
+constexpr int kCaptionBelowBar = 2;
+constexpr int kBarLeft = 98;
+constexpr int kBarHeight = 19;
+constexpr int kFirstBarTop = 22;
+constexpr int kSlotPitch = 24;
+constexpr int kSlotGap = 3;  // below a caption, to the next row's
+constexpr int kPanelWidth = 336;
+constexpr int kBarsBeyondPanel = 44;  // window width minus the bars' right edge in the panel
+constexpr int kDialogFrameWidth = 6;  // the window's outer width beyond its client area
+constexpr int kPanelHeightPerSlot = 23;
+constexpr std::string_view kWidestCaption = "Firmware Slot 7";
+
+constexpr int kTextRoom = 2;     // a one-line text's inset beside it
+constexpr int kBarTextRoom = 4;  // a bar's frame around its percentage
+constexpr int kButtonWidth = 75;
+constexpr int kButtonHeight = 25;
+constexpr int kButtonTextRoom = 16;  // a button's frame and margins beside its caption
+constexpr int kButtonTextHeightRoom = 10;
 
 // How long a closing window keeps showing its final state.
 constexpr std::chrono::milliseconds kCloseHold{100};
@@ -79,9 +107,7 @@ TProgressForm::TProgressForm()
                  &ProgName4, &ProgName5, &ProgName6, &ProgName7},
       progressBars_{&ProgressBar0, &ProgressBar1, &ProgressBar2, &ProgressBar3,
                     &ProgressBar4, &ProgressBar5, &ProgressBar6, &ProgressBar7} {
-  MeasureText = [](std::string_view text) {
-    return static_cast<int>(text.size()) * kFixedCharWidth;
-  };
+  Metrics = DefaultTextMetrics();
 
   PortStatus.Left = 21;
   PortStatus.SetRowCount(5);
@@ -140,8 +166,8 @@ TProgressForm::TProgressForm()
   ScanningText.Visible = false;
 
   DownloadButton.Caption = "&Download";
-  DownloadButton.Width = 75;
-  DownloadButton.Height = 25;
+  DownloadButton.Width = kButtonWidth;
+  DownloadButton.Height = kButtonHeight;
   DownloadButton.ModalResult = kModalDownload;
   DownloadButton.Enabled = false;
   DownloadButton.Visible = false;
@@ -152,6 +178,14 @@ TEdit& TProgressForm::ProgName(int slot) {
 }
 
 TGauge& TProgressForm::ProgressBar(int slot) {
+  return *progressBars_[static_cast<std::size_t>(std::clamp(slot, 0, 7))];
+}
+
+const TEdit& TProgressForm::ProgName(int slot) const {
+  return *progNames_[static_cast<std::size_t>(std::clamp(slot, 0, 7))];
+}
+
+const TGauge& TProgressForm::ProgressBar(int slot) const {
   return *progressBars_[static_cast<std::size_t>(std::clamp(slot, 0, 7))];
 }
 
@@ -209,7 +243,7 @@ void TProgressForm::FormShow() {
     const ColumnSample& column = kColumnSamples[static_cast<std::size_t>(col)];
     PortStatus.SetCell(col, 0, std::string(column.header));
     PortStatus.ColWidths[static_cast<std::size_t>(col)] =
-        MeasureText(column.sample) + column.margin;
+        Metrics->Extent(column.sample).width + column.margin;
   }
   if (CustomProduct) PortStatus.ColWidths[kVersionColumn] = 0;
   RefreshDisplay();
@@ -232,14 +266,27 @@ void TProgressForm::RefreshDisplay() {
     if (ports > 0) PortStatus.SetCell(0, row, PortList[static_cast<std::size_t>(row - 1)] + ":");
   }
 
-  // Vertical placement.
+  // Vertical placement: the prompt as high as its lines need, at least as designed.
+  const TextMetrics& metrics = *Metrics;
   const bool selection = InSelectionMode();
+  std::string prompt;
+  for (const std::string& line : EMessage.Lines) prompt += (prompt.empty() ? "" : "\n") + line;
+  EMessage.Height = std::max(kMessageHeight, metrics.WrappedHeight(prompt, EMessage.Width));
+  const TextSize portStatus = metrics.Extent(PortStatusText.Caption, true);
+  PortStatusText.Width = portStatus.width;
+  PortStatusText.Height = std::max(kTextHeight, portStatus.height);
   PortStatusText.Top =
       selection ? EMessage.Top + EMessage.Height + kSelectionTextGap : kProgressModeTextTop;
+  const TextSize scanning = metrics.Extent(ScanningText.Text, true);
+  ScanningText.Left =
+      std::max(kScanningLeft, PortStatusText.Left + PortStatusText.Width + kTextGap);
+  ScanningText.Width = std::max(kScanningWidth, scanning.width);
+  ScanningText.Height = std::max(kTextHeight, scanning.height);
   ScanningText.Top = PortStatusText.Top;
   PortStatus.Top = PortStatusText.Top + PortStatusText.Height;
 
-  // Widths: columns 0..4 are visible, 5 and 6 fall outside.
+  // Widths: columns 0..4 are visible, 5 and 6 fall outside. Slot captions wider than
+  // designed push the bars right, and the window grows with them.
   int visibleColumns = 0;
   for (int col = 0; col < static_cast<int>(kColumnSamples.size()); ++col) {
     visibleColumns += PortStatus.ColWidths[static_cast<std::size_t>(col)];
@@ -247,15 +294,44 @@ void TProgressForm::RefreshDisplay() {
   PortStatus.Width = kGridFrame + visibleColumns;
   const int rows = PortStatus.RowCount();
   if (rows > TStringGrid::kVisibleDataRows + 1) PortStatus.Width += kScrollBarWidth;
-  Width = PortStatus.Left + PortStatus.Width + kWindowRightMargin;
+  const int captionWidth =
+      std::max(kCaptionWidth, metrics.Extent(kWidestCaption).width + kTextRoom);
+  const int captionGrowth = captionWidth - kCaptionWidth;
+  Width = std::max(PortStatus.Left + PortStatus.Width + kWindowRightMargin + captionGrowth,
+                   DownloadStatus.Left + kPanelWidth + kDialogFrameWidth);
 
-  PortStatus.Height =
-      rows <= TStringGrid::kVisibleDataRows ? PortStatus.RowPitch() * rows + 4 : kMaxGridHeight;
+  // The header and at most six data rows.
+  PortStatus.Height = PortStatus.RowPitch() * std::min(rows, TStringGrid::kVisibleDataRows + 1) +
+                      kGridHeightBeyondRows;
   DownloadStatus.Top = PortStatus.Top + PortStatus.Height + 9;
-  for (TGauge* bar : progressBars_) bar->Width = Width - kGaugeWidthMargin;
+  DownloadStatus.Width = std::max(kPanelWidth, Width - kBarsBeyondPanel);
+  const TextSize title = metrics.Extent(StaticText1.Caption, true);
+  StaticText1.Width = title.width;
+  StaticText1.Height = std::max(kTextHeight, title.height);
+  const int lineHeight = metrics.Extent("Xg").height;
+  const int captionHeight = std::max(kCaptionHeight, lineHeight + kTextRoom);
+  const int barHeight = std::max(kBarHeight, lineHeight + kBarTextRoom);
+  const int slotPitch =
+      std::max(kSlotPitch, std::max(kCaptionBelowBar + captionHeight, barHeight) + kSlotGap);
+  const int firstBarTop = std::max(kFirstBarTop, StaticText1.Top + StaticText1.Height + 1);
+  for (int slot = 0; slot < 8; ++slot) {
+    TGauge& bar = ProgressBar(slot);
+    bar.Left = kBarLeft + captionGrowth;
+    bar.Top = firstBarTop + slotPitch * slot;
+    bar.Width = Width - kGaugeWidthMargin - captionGrowth;
+    bar.Height = barHeight;
+    TEdit& caption = ProgName(slot);
+    caption.Top = bar.Top + kCaptionBelowBar;
+    caption.Width = captionWidth;
+    caption.Height = captionHeight;
+  }
   DownloadStatus.Visible = !selection;
   AssignProgressBars();
 
+  DownloadButton.Width =
+      std::max(kButtonWidth,
+               metrics.Extent(WithoutAccessKey(DownloadButton.Caption)).width + kButtonTextRoom);
+  DownloadButton.Height = std::max(kButtonHeight, lineHeight + kButtonTextHeightRoom);
   DownloadButton.Visible = selection;
   DownloadButton.Top = PortStatus.Top + PortStatus.Height + 15;
   DownloadButton.Left = Width / 2 - DownloadButton.Width / 2;
@@ -283,10 +359,12 @@ void TProgressForm::AssignProgressBars() {
     bar.MaxValue = ImageBuffer.PacketCount(static_cast<std::size_t>(slot));
   }
   // The panel's height as designed leaves the last bar of seven or eight slots one or two
-  // pixels short; the panel grows to hold every visible bar whole.
-  int height = 23 * slotCount + 23;
-  for (const TGauge* bar : progressBars_) {
-    if (bar->Visible) height = std::max(height, bar->Top + bar->Height);
+  // pixels short; the panel grows to hold every visible bar and caption whole.
+  int height = kPanelHeightPerSlot * slotCount + kPanelHeightPerSlot;
+  for (int slot = 0; slot < slotCount && slot < 8; ++slot) {
+    const TGauge& bar = ProgressBar(slot);
+    const TEdit& caption = ProgName(slot);
+    height = std::max({height, bar.Top + bar.Height, caption.Top + caption.Height});
   }
   DownloadStatus.Height = height;
 }

@@ -2,10 +2,12 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "ui/window_layout.h"
 
 namespace downloader {
 
@@ -112,13 +114,6 @@ class TStringGrid : public TControl {
 /// The keys that move the grid's selection.
 enum class GridKey { kUp, kDown, kPageUp, kPageDown, kHome, kEnd };
 
-/// Pixel width of a text in the window's font.
-using TextMeasure = std::function<int(std::string_view text)>;
-
-/// Width of one character in the measure a new window starts with, for runs where no
-/// toolkit supplies font metrics.
-inline constexpr int kFixedCharWidth = 6;
-
 /// The download progress window as a toolkit-independent model: the components as plain
 /// data, their layout arithmetic, the two modes (progress, selection), the grid of scan
 /// results and its selection rules, the gauges and the "112-SLOT=" lines. A window system
@@ -158,13 +153,15 @@ class TProgressForm {
   /// it is set.
   bool ClearRows = false;
 
-  /// Pixel width of a text in the grid's font; a fixed width per character until a
-  /// toolkit installs its font metrics.
-  TextMeasure MeasureText;
+  /// The sizes of texts in the window's font, which the layout makes room for; fixed
+  /// cells until a toolkit installs the metrics of the font it draws with.
+  std::shared_ptr<const TextMetrics> Metrics;
 
   /// The caption and bar of slot 0..7 (the components whose Tag is the slot).
   TEdit& ProgName(int slot);
   TGauge& ProgressBar(int slot);
+  const TEdit& ProgName(int slot) const;
+  const TGauge& ProgressBar(int slot) const;
 
   /// Selection mode exactly when EMessage is visible, progress mode otherwise.
   bool InSelectionMode() const { return EMessage.Visible; }
@@ -182,7 +179,9 @@ class TProgressForm {
   void FormShow();
   /// Repaints at once and holds the final state for 100 ms, the windows kept responsive.
   void FormClose();
-  /// Rebuilds the port rows from PortList and lays the window out.
+  /// Rebuilds the port rows from PortList and lays the window out: the designed layout
+  /// wherever the texts fit in the font at hand, grown where they need more room (a prompt
+  /// of more lines, wider captions, taller rows); never smaller than designed.
   void RefreshDisplay();
   /// Captions and bars of the image's slots visible and set up, the others hidden; the
   /// panel's height follows the slot count (23 per slot plus 23), grown where needed so

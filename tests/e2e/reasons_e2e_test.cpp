@@ -129,5 +129,28 @@ TEST(StopSignals, SigtermMidDownloadLeavesNoLockFileAndExits143) {
   EXPECT_EQ(rest.find('\x04'), std::string::npos) << "no final line is made up";
 }
 
+// An image's texts reach the terminal in the information window's console form: escape
+// sequences in them (a new window title, a cleared screen, the clipboard written through
+// OSC 52) are shown escaped, never acted on.
+TEST(ConsoleForms, ImageTextsAreShownEscaped) {
+  TempDir dir;
+  ImageDescription image = StandardImage(3, {1});
+  image.firmware = "Fw\x1b]0;owned\x07 1.0";
+  image.notes = {
+      "Clears\x1b[2J\r\nthen\x1b]52;c;cm0gLXJmIH4=\x07 \xc2\x9b"
+      "0m",
+      "", ""};
+  testing::RunOptions options;
+  options.args = {WriteImage(dir, image)};
+  options.env["DOWNLOADER_PORTS"] = dir.path().string();
+  const RunResult run = testing::RunProgram(testing::BinaryPath("downloader"), options);
+  EXPECT_EQ(run.err.find('\x1b'), std::string::npos) << testing::Visible(run.err);
+  EXPECT_EQ(run.err.find('\x07'), std::string::npos) << testing::Visible(run.err);
+  EXPECT_NE(run.err.find("Firmware:     Fw\\x1B]0;owned\\x07 1.0\n"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("Clears\\x1B[2J\nthen\\x1B]52;c;cm0gLXJmIH4=\\x07 \\u009B0m"),
+            std::string::npos)
+      << run.err;
+}
+
 }  // namespace
 }  // namespace downloader::e2e

@@ -2,6 +2,7 @@
 // reports for ports that cannot be used, how many it probes at once, and the port list of
 // pipe mode, which outlives a command.
 
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 
 #include "e2e/loader_run.h"
 #include "support/child_process.h"
+#include "support/status_text.h"
 
 namespace downloader::e2e {
 namespace {
@@ -243,6 +245,73 @@ TEST_F(PipeMaster, TenPortsAreProbedAtMostFourAtATime) {
   }
   EXPECT_EQ(MostAtOnce(probes), 4);
   ExpectHoldsImage(dump.Com(10), image);
+}
+
+// The presence check of a production line: one port, the scan's line, nothing written
+// but the reset pulse and the identification exchanges.
+TEST(PresenceCheck, TellsWhatIsOnOnePortAndSendsNoMoreThanTheIdentification) {
+  ModuleEmulator emulator({"type=5,variant=24,version=1.3,com=2", "type=3,com=3", "type=3,com=4"});
+  ASSERT_EQ(emulator.Command("unplug 3"), "COM3 unplugged");
+  testing::ChildProcess holder(PORT_HOLDER, {"port", "COM4"}, emulator.Environment());
+  ASSERT_EQ(holder.ReadLine(5s), "held");
+  const std::map<std::vector<std::string>, std::string> answers = {
+      {{"--probe", "COM2"}, "COM2 DEVICE=Korvanetics E24 VERSION=v1.3 LOOPBACK=n/a ECHO=Yes"},
+      {{"--probe=com2", "5"}, "COM2 DEVICE=Korvanetics E24 VERSION=v1.3 LOOPBACK=n/a ECHO=Yes"},
+      {{"--probe", "COM3"}, "COM3 DEVICE=none VERSION=n/a LOOPBACK=n/a ECHO=No"},
+      {{"--probe", "COM4"},
+       "COM4 DEVICE=can't open port; in use VERSION=n/a LOOPBACK=n/a ECHO=n/a"},
+      {{"--probe", "COM9"}, "COM9 DEVICE=invalid port VERSION=n/a LOOPBACK=n/a ECHO=n/a"},
+  };
+  for (const auto& [args, fields] : answers) {
+    const RunResult run = RunLoader(emulator, args);
+    EXPECT_EQ(run.exitCode, 0) << args[0];
+    EXPECT_EQ(testing::Visible(run.out), testing::Visible(PortLine(fields))) << args[0];
+  }
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"--probe"},
+                                             {"--probe", "COM0"},
+                                             {"--probe", "COM2", "7"},
+                                             {"--probe", "COM2", "5", "x"}}) {
+    const RunResult run = RunLoader(emulator, args);
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("--probe and --watch take a port"), std::string::npos) << run.err;
+  }
+  holder.CloseStdin();
+  const auto dump = emulator.Stop();
+  const auto& module = dump.Com(2);
+  EXPECT_EQ(module.resets, 4 + 1) << "types 2, 3, 4 and 5 in turn; then 5 first";
+  EXPECT_TRUE(module.slots.empty());
+  EXPECT_EQ(std::count(module.controls.begin(), module.controls.end(), "rts=1"), 0)
+      << "no loopback test";
+}
+
+TEST(PresenceCheck, WatchingChecksAgainAndAgainUntilStopped) {
+  ModuleEmulator emulator({"type=4,version=1.2,com=5"});
+  testing::ChildProcess watch(testing::BinaryPath("downloader"), {"--watch", "COM5"},
+                              emulator.Environment());
+  const auto next = [&watch] {
+    const auto line = watch.ReadLine(5s);
+    return line ? *line + "\n" : "";
+  };
+  const std::string present =
+      PortLine("COM5 DEVICE=Korvanetics D VERSION=v1.2 LOOPBACK=n/a ECHO=Yes");
+  const std::string absent = PortLine("COM5 DEVICE=none VERSION=n/a LOOPBACK=n/a ECHO=No");
+  EXPECT_EQ(next(), present);
+  EXPECT_EQ(next(), present);
+  ASSERT_EQ(emulator.Command("unplug 5"), "COM5 unplugged");
+  std::string line;
+  while ((line = next()) == present) {
+  }
+  EXPECT_EQ(line, absent);
+  // Stopped in the middle of a check, it leaves the port free: a loader has it at once.
+  watch.Signal(SIGTERM);
+  EXPECT_EQ(watch.Wait(5s), 128 + SIGTERM);
+  const RunResult probe = RunLoader(emulator, {"--probe", "COM5"});
+  EXPECT_EQ(testing::Visible(probe.out), testing::Visible(absent));
+  const auto dump = emulator.Stop();
+  EXPECT_GE(dump.Com(5).units[0].checks, 2) << "a connection a check";
+  EXPECT_GE(dump.Com(5).resets, 3 + 1) << "types 2, 3 and 4 the first time, 4 first the next";
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // is written without it.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <regex>
@@ -13,6 +14,7 @@
 namespace downloader::e2e {
 namespace {
 
+using namespace std::chrono_literals;
 using testing::ModuleEmulator;
 using testing::RunResult;
 using testing::TempDir;
@@ -110,6 +112,37 @@ TEST(SerialTrace, RelativeNamesInTheSettingsAreThoseOfTheStartFolder) {
   const auto ops = Operations(testing::ReadFileBytes(dir.File("serial.trace")), "COM1");
   ASSERT_FALSE(ops.empty()) << "no trace where the loader was started";
   EXPECT_EQ(ops.front(), "open -> ok");
+}
+
+// The trace holds the firmware's bytes: only its user may read a new one, and it is never
+// written through a link or into a FIFO (which would hold the loader for good).
+TEST(SerialTrace, NeverThroughALinkOrIntoAFifo) {
+  ModuleEmulator emulator({"type=3,version=1.0,com=1"});
+  TempDir dir;
+  const std::string secret = dir.Write("secret", "root only\n");
+  TempDir folder;
+  ASSERT_EQ(::mkfifo(folder.File("port-COM1.trace").c_str(), 0666), 0);
+  std::filesystem::create_symlink(secret, folder.path() / "port-COM2.trace");
+  testing::RunOptions options;
+  options.args = {"/NoPrompts", WriteImage(dir, StandardImage(3, {1}))};
+  options.env = emulator.Environment();
+  options.env["DOWNLOADER_TRACE"] = folder.path().string();
+  options.timeout = 20s;
+  const mode_t umask = ::umask(022);
+  const RunResult run = testing::RunProgram(testing::BinaryPath("downloader"), options);
+  ::umask(umask);
+  EXPECT_TRUE(run.out.ends_with(Success())) << testing::Visible(run.out);
+  for (const auto& [port, why] :
+       {std::pair<std::string, std::string>{"COM1", "it is a FIFO"}, {"COM2", "it is a link"}}) {
+    EXPECT_NE(run.err.find("Cannot write the serial trace to " +
+                           folder.File("port-" + port + ".trace") + ": " + why + ".\n"),
+              std::string::npos)
+        << run.err;
+  }
+  EXPECT_EQ(testing::ReadFileBytes(secret), "root only\n");
+  struct stat st {};
+  ASSERT_EQ(::stat(folder.File("port-COM3.trace").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 }  // namespace

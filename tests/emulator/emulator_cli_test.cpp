@@ -19,6 +19,7 @@
 #include "serial/serial.h"
 #include "support/child_process.h"
 #include "support/emulator_fixture.h"
+#include "support/other_user.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
 
@@ -90,6 +91,8 @@ TEST(EmulatorProgram, RefusesBadCommandLines) {
            {"--module"},
            {"--module", "type=3", "--pace", "fast"},
            {"--module", "type=3,com=2", "--module", "type=4,com=2"},
+           {"--module", "type=3", "--operator", "5-2"},
+           {"--module", "type=3", "--operator", "1"},
            {"--frobnicate"}}) {
     testing::RunOptions options;
     options.args = args;
@@ -211,6 +214,90 @@ TEST(EmulatorProgram, TimesEachConnectionOnOneClockForAllModules) {
   EXPECT_GE(b.lastInput, b.opened);
 }
 
+// What the module on an open port answers to a reset and one byte: its echo and answer.
+std::vector<int> Answer(TSerial& port, uint8_t code) {
+  port.SetBreak(true);
+  port.SetBreak(false);
+  port.WriteByte(code, 1000);
+  return {port.ReadByte(100), port.ReadByte(100)};
+}
+
+TEST(EmulatorFixtures, ModulesArePluggedAndUnpluggedOnCommand) {
+  InitSerialUnit();
+  testing::ModuleEmulator emulator({"type=3,version=1.1,com=3"});
+  testing::ScopedEnv env("DOWNLOADER_PORTS", emulator.PortMapDir());
+  EXPECT_EQ(emulator.Command("plug 3"), "error: COM3 holds a module: unplug it first");
+  EXPECT_EQ(emulator.Command("unplug 3"), "COM3 unplugged");
+  EXPECT_EQ(emulator.Command("unplug 3"), "error: COM3 is empty");
+  EXPECT_EQ(emulator.Command("unplug 4"), "error: there is no fixture COM4");
+  EXPECT_EQ(emulator.Command("plug 3 type=9"), "error: type=9: bad item 'type=9'");
+  EXPECT_EQ(emulator.Command("plug 3 type=4,com=5"),
+            "error: type=4,com=5: a plugged module keeps its fixture's com and port");
+  EXPECT_EQ(emulator.Command("eject 3"),
+            "error: 'eject 3' is not a command: plug N [SPEC] or unplug N");
+
+  // The adapter stays while the fixture is empty: the port opens, nothing answers.
+  TSerial port;
+  ASSERT_TRUE(Open(port, "COM3"));
+  EXPECT_EQ(Answer(port, 0x83), (std::vector<int>{-1, -1}));
+  EXPECT_EQ(emulator.Command("plug 3 type=4,version=1.2"), "COM3 plugged type=4 version=1.2");
+  EXPECT_EQ(Answer(port, 0x87), (std::vector<int>{0x87, 0x89})) << "the new module, at once";
+  port.Close();
+  EXPECT_EQ(emulator.Command("unplug 3"), "COM3 unplugged");
+  EXPECT_EQ(emulator.Command("plug 3"), "COM3 plugged type=3 version=1.1") << "the fixture's own";
+
+  const auto dump = emulator.Stop();
+  const auto& units = dump.Com(3).units;
+  ASSERT_EQ(units.size(), 3u);
+  EXPECT_EQ(units[0].type, 3);
+  EXPECT_GE(units[0].removed, units[0].plugged);
+  EXPECT_EQ(units[1].version, "1.2");
+  EXPECT_EQ(units[2].removed, -1);
+  EXPECT_TRUE(dump.Com(3).plugged);
+}
+
+TEST(EmulatorFixtures, TheOperatorPlugsIntoEmptyFixturesAndTakesFlashedModulesOut) {
+  testing::TempDir dir;
+  const std::string image = dir.File("one.obj");
+  {
+    testing::RunOptions make;
+    dir.Write("one.json", R"({"target_device": 3, "company": "Test", "firmware": "one",
+        "compile_time": "2026-01-01T12:00:00",
+        "slots": [{"packets": ["00112233445566778899aabbccddeeff0011"]}]})");
+    make.args = {"make", dir.File("one.json"), "-o", image};
+    ASSERT_EQ(testing::RunProgram(testing::BinaryPath("objtool"), make).exitCode, 0);
+  }
+  testing::ModuleEmulator emulator({"type=3,version=1.1"}, {"--operator", "0.2-0.3"});
+  EXPECT_FALSE(emulator.Snapshot().Com(1).plugged) << "an operator's fixtures start empty";
+  const auto plugged = Clock::now();
+  while (!emulator.Snapshot().Com(1).plugged && MsSince(plugged) < 3000) {
+    std::this_thread::sleep_for(20ms);
+  }
+  testing::RunOptions load;
+  load.args = {"/COM1", "/NoPrompts", image};
+  load.env = emulator.Environment();
+  load.timeout = 10s;
+  const auto run = testing::RunProgram(testing::BinaryPath("downloader"), load);
+  ASSERT_NE(run.out.find("044-Download successful!"), std::string::npos) << run.out;
+  std::this_thread::sleep_for(
+      1000ms);  // taken out after 0.2 to 0.3 s, a fresh one in as long after
+
+  const auto dump = emulator.Stop();
+  const auto& units = dump.Com(1).units;
+  ASSERT_GE(units.size(), 2u);
+  ASSERT_EQ(units[0].downloads.size(), 1u);
+  const auto& download = units[0].downloads[0];
+  EXPECT_EQ(download.packets, 1);
+  EXPECT_GE(download.firstData, download.opened);
+  EXPECT_EQ(units[0].checks, 1) << "the loader's scan, before its download";
+  const int64_t handled = units[0].removed - download.closed;
+  EXPECT_GE(handled, 200'000);
+  EXPECT_LE(handled, 450'000);
+  EXPECT_GE(units[1].plugged - units[0].removed, 200'000);
+  EXPECT_EQ(units[1].downloads.size(), 0u);
+  EXPECT_EQ(units[0].slots.at(0).acknowledged.size(), 1u);
+}
+
 // The PID of a process that has ended.
 pid_t DeadPid() {
   testing::ChildProcess gone("/bin/true", {});
@@ -273,6 +360,43 @@ TEST(EmulatorPortMap, EntriesLeadToServedModulesOnlyAndGoAtTheEnd) {
   EXPECT_FALSE(std::filesystem::exists(map + "/COM1"));
   EXPECT_FALSE(std::filesystem::exists(map + "/COM2"));
   EXPECT_EQ(Entry(map, 3), "/dev/ttyUSB0\n");
+}
+
+// An entry written by hand for a local server (the form of the example port map), with or
+// without a comment, is no emulator's: it is refused with one line naming it and left as
+// it was. A port map folder of another user is refused whole: a loader believes it.
+TEST(EmulatorPortMap, HandWrittenEntriesAndOtherUsersFoldersAreLeftAlone) {
+  testing::TempDir dir;
+  const std::string map = dir.File("ports");
+  std::filesystem::create_directories(map);
+  const std::string handWritten[] = {"rfc2217://127.0.0.1:4001\n",
+                                     "rfc2217://127.0.0.1:4002\n# pyserial on the bench\n"};
+  std::ofstream(map + "/COM4") << handWritten[0];
+  std::ofstream(map + "/COM5") << handWritten[1];
+  const auto run = [](const std::string& spec, const std::string& folder) {
+    testing::RunOptions options;
+    options.args = {"--module", spec, "--port-map", folder, "--until-stdin-closes"};
+    options.timeout = 10s;
+    return testing::RunProgram(testing::BinaryPath("module-emulator"), options);
+  };
+  for (int com : {4, 5}) {
+    const auto refused = run("type=3,com=" + std::to_string(com), map);
+    EXPECT_EQ(refused.exitCode, 1) << refused.err;
+    EXPECT_EQ(refused.err, "module-emulator: " + map + "/COM" + std::to_string(com) +
+                               " is not an entry of module-emulator: left as it is; remove it "
+                               "or use another --port-map folder\n");
+    EXPECT_EQ(Entry(map, com), handWritten[com - 4]);
+  }
+
+  if (!testing::CanGiveFilesAway()) GTEST_SKIP() << "needs root to give a folder away";
+  const auto theirs = testing::OtherUsersFolder(dir.path(), "theirs", 0777);
+  const auto refused = run("type=3", theirs.string());
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.err.find("cannot use the port map " + theirs.string() + ": its folder " +
+                             theirs.string() + " belongs to user nobody"),
+            std::string::npos)
+      << refused.err;
+  EXPECT_TRUE(std::filesystem::is_empty(theirs));
 }
 
 TEST(EmulatorPortMap, DetachReturnsOnceReadyAndServesOn) {

@@ -96,6 +96,7 @@ TEST(ObjtoolMake, ErrorsNameTheField) {
   TempDir dir;
   dir.Write("odd.bin", std::string(20, 'x'));
   dir.Write("big.bin", std::string(129 * 18, 'x'));
+  ASSERT_EQ(::mkfifo(dir.File("fifo.bin").c_str(), 0644), 0);
   const std::string base =
       R"("target_device": 3, "company": "C", "firmware": "F", "compile_time": "2000-01-01T00:00")";
   const std::string packet = R"("000102030405060708090a0b0c0d0e0f1011")";
@@ -123,7 +124,14 @@ TEST(ObjtoolMake, ErrorsNameTheField) {
        "slots[0].packets[1]: expected 36 hex digits (18 bytes), got 2"},
       {"{" + base + R"(, "slots": [{"packets": ["zz"]}]})", "slots[0].packets[0]: 'z' is not"},
       {"{" + base + R"(, "slots": [{"file": "odd.bin"}]})", "slots[0].file: "},
-      {"{" + base + R"(, "slots": [{"file": "big.bin"}]})", "slots[0]: 129 packets, at most 128"},
+      // At most what a slot holds is read, from a plain file: a longer file, a device or a
+      // FIFO would take all memory or never end.
+      {"{" + base + R"(, "slots": [{"file": "big.bin"}]})",
+       "slots[0].file: cannot read " + dir.File("big.bin") + ": it has 2322 bytes, more than 2304"},
+      {"{" + base + R"(, "slots": [{"file": "/dev/zero"}]})",
+       "slots[0].file: cannot read /dev/zero: it is a device"},
+      {"{" + base + R"(, "slots": [{"file": "fifo.bin"}]})",
+       "slots[0].file: cannot read " + dir.File("fifo.bin") + ": it is a FIFO"},
       {"{" + base + R"(, "slots": [{"file": "none.bin"}]})", "slots[0].file: cannot read"},
       {"{" + base + R"(, "slots": [{"file": "."}]})", "slots[0].file: cannot read"},
       {"{" + base + R"(, "slots": [{"file": "odd.bin", "packets": []}]})",

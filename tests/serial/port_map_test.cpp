@@ -22,6 +22,7 @@
 #include "serial/serial_device_local.h"
 #include "support/child_process.h"
 #include "support/emulator_fixture.h"
+#include "support/other_user.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
 
@@ -240,6 +241,86 @@ TEST(PortLocks, LockFilesOfOtherProgramsAreHonoured) {
   EXPECT_TRUE(PortLock::Acquire("ttyS9", refusal, lockDir));
 }
 
+TEST(PortLocks, ALockFileThatIsNoPlainFileIsRefusedAndLeftAsItIs) {
+  testing::TempDir dir;
+  const std::string lockDir = dir.path().string();
+  const std::string secret = dir.Write("secret", "not a lock\n");
+  ASSERT_EQ(::link(secret.c_str(), (lockDir + "/LCK..ttyH0").c_str()), 0);
+  fs::create_symlink(secret, lockDir + "/LCK..ttyL0");
+  ASSERT_EQ(::mkfifo((lockDir + "/LCK..ttyF0").c_str(), 0644), 0);
+  PortLock::Refusal refusal;
+  const std::pair<const char*, const char*> cases[] = {
+      {"ttyH0", "it has other names (a hard link)"},
+      {"ttyL0", "it is a link"},
+      {"ttyF0", "it is not a plain file"}};
+  for (const auto& [target, problem] : cases) {
+    EXPECT_FALSE(PortLock::Acquire(target, refusal, lockDir)) << target;
+    EXPECT_EQ(refusal.problem, problem);
+    EXPECT_EQ(OpenErrorCode(refusal.error), kErrorAccessDenied) << target;
+  }
+  EXPECT_EQ(testing::ReadFileBytes(secret), "not a lock\n");
+  EXPECT_TRUE(fs::is_fifo(lockDir + "/LCK..ttyF0"));
+  const std::string hint = LockRefusalHint(refusal, "/dev/ttyF0", "COM2");
+  EXPECT_NE(hint.find("it is not a plain file; it was left as it is"), std::string::npos) << hint;
+}
+
+// A lock file naming a living process that neither holds its flock nor runs this program
+// may have nothing to do with the port (anybody can write "1" into one): the hint names
+// the file and its owner, never "end it".
+TEST(PortLocks, ALockOfAProcessThatIsNotOursIsReportedWithItsOwner) {
+  testing::TempDir dir;
+  const std::string lockDir = dir.path().string();
+  const std::string file = dir.Write("LCK..ttyS4", "1\n");
+  const bool givenAway = testing::CanGiveFilesAway();
+  if (givenAway) testing::GiveToOtherUser(file);
+  PortLock::Refusal refusal;
+  EXPECT_FALSE(PortLock::Acquire("ttyS4", refusal, lockDir));
+  EXPECT_EQ(refusal.holder, 1);
+  EXPECT_FALSE(refusal.holderConfirmed);
+  const std::string hint = LockRefusalHint(refusal, "/dev/ttyS4", "COM1");
+  EXPECT_EQ(hint.find("end it"), std::string::npos) << hint;
+  EXPECT_NE(hint.find("is locked by the lock file " + file + " of user "), std::string::npos)
+      << hint;
+  EXPECT_NE(hint.find(", which names process 1 ("), std::string::npos) << hint;
+  if (givenAway) {
+    EXPECT_EQ(refusal.owner, "user nobody");
+  }
+
+  // One whose flock is held is the holder's own.
+  testing::ChildProcess holder(PORT_HOLDER, {"lock", "ttyS5", lockDir});
+  ASSERT_EQ(holder.ReadLine(5s), "held");
+  EXPECT_FALSE(PortLock::Acquire("ttyS5", refusal, lockDir));
+  EXPECT_TRUE(refusal.holderConfirmed);
+  EXPECT_NE(LockRefusalHint(refusal, "/dev/ttyS5", "COM1").find("; end it or wait"),
+            std::string::npos);
+}
+
+// Where /run/lock cannot be written by everyone, users lock in /tmp and root in /run/lock:
+// a lock is looked for in the other folder too.
+TEST(PortLocks, ALockInTheOtherFolderKeepsOut) {
+  testing::TempDir runLock;
+  testing::TempDir tmp;
+  const std::string mine = runLock.path().string();
+  const std::string other = tmp.path().string();
+  PortLock::Refusal refusal;
+  {
+    testing::ChildProcess holder(PORT_HOLDER, {"lock", "ttyUSB3", other});
+    ASSERT_EQ(holder.ReadLine(5s), "held");
+    EXPECT_FALSE(PortLock::Acquire("ttyUSB3", refusal, mine, {other}));
+    EXPECT_EQ(refusal.error, EBUSY);
+    EXPECT_EQ(refusal.path, other + "/LCK..ttyUSB3");
+    EXPECT_FALSE(fs::exists(mine + "/LCK..ttyUSB3")) << "its own file stayed behind";
+    // The holder, looking the other way, is kept out by ours.
+    auto lock = PortLock::Acquire("ttyUSB4", refusal, mine);
+    ASSERT_TRUE(lock);
+    EXPECT_FALSE(PortLock::Acquire("ttyUSB4", refusal, other, {mine}));
+    holder.Signal(SIGKILL);
+    holder.Wait(5s);
+  }
+  // A file left by a process that has gone keeps nobody out.
+  EXPECT_TRUE(PortLock::Acquire("ttyUSB3", refusal, mine, {other}));
+}
+
 TEST(OpenErrors, CodesKeepTheirMeaning) {
   for (int err : {ENOENT, ENODEV, ENXIO, EIO, ECONNREFUSED, EHOSTUNREACH, ETIMEDOUT}) {
     EXPECT_EQ(OpenErrorCode(err), kErrorNotFound) << err;
@@ -278,6 +359,15 @@ TEST(OpenErrors, HintsNameTheGroupOrTheHoldingProcess) {
   EXPECT_NE(BusyHint(device, "COM3", 4242, proc.string()).find("4242 (minicom)"),
             std::string::npos);
   EXPECT_NE(BusyHint(device, "", 0).find("another program"), std::string::npos);
+  // A process's name comes from the system: a hint shows it escaped.
+  fs::create_directories(proc / "4243");
+  std::ofstream(proc / "4243" / "comm") << "evil\x1b]0;owned\x07\n";
+  std::vector<std::string> hints;
+  SetHintSink([&](const std::string& line) { hints.push_back(line); });
+  WriteHint(BusyHint(device, "COM3", 4243, proc.string()));
+  SetHintSink(nullptr);
+  ASSERT_EQ(hints.size(), 1u);
+  EXPECT_NE(hints[0].find("process 4243 (evil\\x1B]0;owned\\x07)"), std::string::npos) << hints[0];
 
   // A user who joined the group is told to log in again; one who has it, to ask for access.
   EXPECT_NE(PermissionHintText("x", "dialout", GroupStanding::kJoinedLater)
@@ -333,7 +423,10 @@ TEST(OpenErrors, HintsForAnotherUsersLockFileAndAnUnreadableMapEntry) {
             std::string::npos)
       << stale.err;
   EXPECT_EQ(held.out, "failed 5\n");
-  EXPECT_NE(held.err.find("in use by process " + std::to_string(other->pid())), std::string::npos)
+  // A sleeper holds no port: its lock file is reported with its owner, never "end it".
+  EXPECT_NE(held.err.find(" of user root, which names process " + std::to_string(other->pid()) +
+                          " (sleep)"),
+            std::string::npos)
       << held.err;
   EXPECT_EQ(unreadable.out, "failed 2\n");
   EXPECT_NE(unreadable.err.find("make it readable: chmod a+r " + (map / "COM3").string()),

@@ -359,6 +359,60 @@ TEST_F(Rfc2217Client, OpenFailuresKeepTheirMeaning) {
   EXPECT_LT(MsSince(start), 1000);
 }
 
+// Every wait on a network port ends at its time whatever the server sends meanwhile (a
+// socket with bytes waiting is always ready): a flood of data, of IAC NOP, or one
+// subnegotiation that never ends, each before and after the option agreement.
+TEST(Rfc2217Limits, EveryWaitEndsAtItsTimeWhileTheServerFloods) {
+  constexpr uint32_t kLimitMs = 500;
+  constexpr long long kBoundMs = kLimitMs * 3 / 2;
+  constexpr uint8_t kNop = 241;
+  struct Flood {
+    const char* name;
+    Bytes bytes;
+    bool endlessSub;
+  };
+  Bytes nops;
+  for (int i = 0; i < 2048; ++i) nops.insert(nops.end(), {kIac, kNop});
+  const Flood floods[] = {{"data", Bytes(4096, 0x55), false},
+                          {"IAC NOP", nops, false},
+                          {"endless IAC SB", Bytes(4096, 0x20), true}};
+  for (const Flood& f : floods) {
+    const char* name = f.name;
+    for (const bool agree : {false, true}) {
+      ScriptedServer tcp([&f, agree](int fd, const std::atomic<bool>& stop) {
+        const Bytes& flood = f.bytes;
+        if (agree) SendAll(fd, {kIac, kDo, kOptionComPort});
+        if (f.endlessSub) SendAll(fd, {kIac, kSb, kOptionComPort});
+        while (!stop) {
+          pollfd p{fd, POLLOUT, 0};
+          if (::poll(&p, 1, 20) > 0 &&
+              ::send(fd, flood.data(), flood.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0 &&
+              errno != EAGAIN) {
+            return;
+          }
+        }
+      });
+      const Rfc2217Timing timing{kLimitMs, kLimitMs, kLimitMs, kLimitMs};
+      const auto start = Clock::now();
+      DeviceOpenResult opened = OpenRfc2217Device("127.0.0.1", tcp.port(), "COM1", timing);
+      EXPECT_LT(MsSince(start), kBoundMs) << name << ": the agreement";
+      ASSERT_TRUE(opened.device) << name;
+      if (!agree) continue;
+      SerialDevice& device = *opened.device;
+      const auto limited = [&](const char* wait, const std::function<void()>& call) {
+        const auto begun = Clock::now();
+        call();
+        EXPECT_LT(MsSince(begun), kBoundMs) << name << ": " << wait;
+      };
+      limited("a SET-CONTROL's reply", [&] { device.SetDTR(true); });
+      limited("the line settings' replies", [&] { device.Configure(LineSettings{}); });
+      limited("the purge's reply", [&] { device.Drain(); });
+      std::vector<uint8_t> buffer(1 << 21);
+      limited("a read", [&] { device.Read(buffer.data(), buffer.size(), kLimitMs); });
+    }
+  }
+}
+
 TEST(NetworkNames, ALookupIsBoundedByTheConnectDeadline) {
   // A name server that does not answer holds getaddrinfo for seconds; the wait for it ends
   // at the deadline, and the lookup's late result is dropped safely.

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "platform/system.h"
+#include "serial/hints.h"
 #include "serial/port_map.h"
 #include "serial/serial_device.h"
 #include "serial/win32_comm.h"
@@ -73,6 +74,42 @@ TEST(WindowsPortNames, APortWithoutEntryIsTheSystemsPortOfThatName) {
   EXPECT_EQ(target.port, 4003);
   // A map named by DOWNLOADER_PORTS is complete there too.
   EXPECT_EQ(ResolvePort("COM12", env).kind, PortTarget::Kind::kNone);
+}
+
+// The machine-wide map counts only what may be believed (on Windows what the administrators
+// own, since any user can make %ProgramData%\downloader): a folder or an entry that any user
+// could have made is passed over, with one line on standard error.
+TEST(WindowsPortNames, TheMachineWideMapCountsOnlyWhatItMayBelieve) {
+  testing::TempDir dir;
+  const std::string ports = dir.File("ports");
+  std::filesystem::create_directories(ports);
+  std::ofstream(FileInFolder(ports, "COM11")) << "rfc2217://127.0.0.1:7011\n";
+  std::ofstream(FileInFolder(ports, "COM12")) << "rfc2217://127.0.0.1:7012\n";
+  PortMapEnvironment env;
+  env.systemDirectory = ports;
+  env.namedSystemPorts = true;
+  bool folderBelieved = true;
+  env.machineWideTrusted = [&](const std::string& path, std::string& why) {
+    if (path == ports ? folderBelieved : path.ends_with("COM11")) return true;
+    why = "it belongs to a user";
+    return false;
+  };
+  std::vector<std::string> hints;
+  SetHintSink([&](const std::string& line) { hints.push_back(line); });
+  EXPECT_EQ(ResolvePort("COM11", env).kind, PortTarget::Kind::kNetwork);
+  const PortTarget planted = ResolvePort("COM12", env);
+  EXPECT_EQ(planted.kind, PortTarget::Kind::kLocal);
+  EXPECT_EQ(planted.device, "\\\\.\\COM12");
+  ASSERT_FALSE(hints.empty());
+  EXPECT_TRUE(hints[0].starts_with("downloader: the port map ")) << hints[0];
+  EXPECT_TRUE(hints[0].ends_with("COM12 is not used: it belongs to a user")) << hints[0];
+  EXPECT_EQ(MappedComNumbers(env), std::vector<int>{11});
+  folderBelieved = false;
+  EXPECT_FALSE(PortMapDirectory(env));
+  EXPECT_EQ(ResolvePort("COM11", env).device, "\\\\.\\COM11");
+  SetHintSink(nullptr);
+  EXPECT_EQ(hints.back(),
+            "downloader: the port map " + ports + " is not used: it belongs to a user");
 }
 
 }  // namespace

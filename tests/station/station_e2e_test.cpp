@@ -14,6 +14,7 @@
 
 #include "e2e/loader_run.h"
 #include "serial/port_lock.h"
+#include "support/other_user.h"
 
 namespace downloader::e2e {
 namespace {
@@ -321,6 +322,38 @@ printf '\001EVT:044-Download successful!\r\n\004'
   EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
   EXPECT_EQ(testing::ReadFileBytes(loader + ".seen"), "||\n||\n||\n")
       << "no loader is given a display";
+}
+
+// Run as root, the station writes its report only where nobody else can turn it aside:
+// not into another user's folder, nor over another user's file in a sticky one (as /tmp).
+TEST(StationRun, TheReportGoesNowhereAnotherUserPrepared) {
+  if (!testing::CanGiveFilesAway()) GTEST_SKIP() << "needs root to plant another user's files";
+  ModuleEmulator emulator({"type=3,version=1.1,com=1"});
+  TempDir dir;
+  const std::string image = WriteImage(dir, StandardImage(3, {1}));
+  const std::string secret = dir.Write("secret", "root only\n");
+  const auto theirs = testing::OtherUsersFolder(dir.path(), "theirs", 0755);
+  const auto shared = testing::OtherUsersFolder(dir.path(), "shared", 01777);
+  std::filesystem::create_symlink(secret, shared / "r.json");
+  testing::GiveToOtherUser(shared / "r.json");
+  const std::pair<std::string, std::string> cases[] = {
+      {(theirs / "r.json").string(),
+       "its folder " + theirs.string() + " belongs to user nobody and is not sticky"},
+      {(shared / "r.json").string(), "it belongs to user nobody"}};
+  for (const auto& [report, why] : cases) {
+    testing::RunOptions options;
+    options.args = {image, "--report", report};
+    options.env = emulator.Environment();
+    options.timeout = 10s;
+    const RunResult run = testing::RunProgram(testing::BinaryPath("downloader-station"), options);
+    EXPECT_EQ(run.exitCode, 2) << run.err;
+    EXPECT_NE(run.err.find("cannot write the report " + report + ": " + why + "\n"),
+              std::string::npos)
+        << run.err;
+  }
+  EXPECT_EQ(testing::ReadFileBytes(secret), "root only\n");
+  EXPECT_TRUE(std::filesystem::is_empty(theirs));
+  EXPECT_EQ(emulator.Stop().Com(1).connections, 0) << "no loader touched the port";
 }
 
 }  // namespace

@@ -405,6 +405,18 @@ class ScriptedHost final : public Host {
   }
   bool CanCreate(const std::string&, std::string&) override { return true; }
   std::string DefaultLoader() override { return "downloader"; }
+  bool AppendLine(const std::string& path, std::string_view line, std::string&) override {
+    files[path] += std::string(line) + "\n";
+    return true;
+  }
+  bool DropHalfLine(const std::string& path, std::size_t& dropped, std::string&) override {
+    std::string& text = files[path];
+    const std::size_t keep = text.find_last_of('\n') + 1;  // 0 when there is none
+    dropped = text.size() - keep;
+    text.resize(keep);
+    return true;
+  }
+  std::string HostName() override { return "line-7"; }
 
  private:
   static HostEvent Output(int id, std::string bytes) {

@@ -16,6 +16,18 @@ namespace {
 
 using namespace std::chrono_literals;
 
+std::map<int, EmulatorDump::Slot> ParseSlots(const nlohmann::json& slots) {
+  std::map<int, EmulatorDump::Slot> parsed;
+  for (const auto& s : slots) {
+    EmulatorDump::Slot slot;
+    for (const auto& p : s.at("received")) slot.received.push_back(FromHex(p));
+    for (const auto& p : s.at("acknowledged")) slot.acknowledged.push_back(FromHex(p));
+    slot.ended = s.at("ended");
+    parsed[s.at("slot").get<int>()] = slot;
+  }
+  return parsed;
+}
+
 }  // namespace
 
 EmulatorDump ParseDump(const std::string& text) {
@@ -33,15 +45,24 @@ EmulatorDump ParseDump(const std::string& text) {
                                                       s.at("closed").get<int64_t>()});
     }
     module.resets = m.at("resets");
+    module.plugged = m.at("plugged");
+    for (const auto& u : m.at("units")) {
+      EmulatorDump::Unit unit;
+      unit.type = u.at("type");
+      unit.version = u.at("version");
+      unit.plugged = u.at("plugged");
+      unit.removed = u.at("removed");
+      unit.checks = u.at("checks");
+      for (const auto& d : u.at("downloads")) {
+        unit.downloads.push_back({d.at("opened").get<int64_t>(), d.at("first_data").get<int64_t>(),
+                                  d.at("closed").get<int64_t>(), d.at("packets").get<int>()});
+      }
+      unit.slots = ParseSlots(u.at("slots"));
+      module.units.push_back(unit);
+    }
     module.controls = m.at("controls").get<std::vector<std::string>>();
     module.settings = m.at("settings").get<std::map<std::string, int>>();
-    for (const auto& s : m.at("slots")) {
-      EmulatorDump::Slot slot;
-      for (const auto& p : s.at("received")) slot.received.push_back(FromHex(p));
-      for (const auto& p : s.at("acknowledged")) slot.acknowledged.push_back(FromHex(p));
-      slot.ended = s.at("ended");
-      module.slots[s.at("slot").get<int>()] = slot;
-    }
+    module.slots = ParseSlots(m.at("slots"));
     dump.modules.push_back(module);
   }
   return dump;
@@ -115,6 +136,14 @@ EmulatorDump ModuleEmulator::Snapshot() {
     if (*line == "dumped") break;
   }
   return ParseDump(ReadFileBytes(dumpFile_));
+}
+
+std::string ModuleEmulator::Command(const std::string& command) {
+  if (!process_->Write(command + "\n"))
+    throw std::runtime_error("module-emulator takes no command");
+  const auto line = process_->ReadLine(5000ms);
+  if (!line) throw std::runtime_error("module-emulator did not answer " + command);
+  return *line;
 }
 
 EmulatorDump ModuleEmulator::Stop() {

@@ -36,10 +36,28 @@ struct EmulatorDump {
     int64_t lastInput = 0;  ///< its last bytes from the client; `opened` when none came
     int64_t closed = -1;    ///< -1 while still served
   };
+  /// A module that was plugged into a fixture, with the connections that downloaded into it.
+  struct Download {
+    int64_t opened = 0;
+    int64_t firstData = -1;
+    int64_t closed = -1;
+    int packets = 0;
+  };
+  struct Unit {
+    int type = 0;
+    std::string version;
+    int64_t plugged = 0;
+    int64_t removed = -1;  ///< -1 while it is in its fixture
+    int checks = 0;        ///< connections that delivered no packet
+    std::vector<Download> downloads;
+    std::map<int, Slot> slots;
+  };
   struct Module {
     int com = 0;
     int type = 0;
     int connections = 0;
+    bool plugged = true;
+    std::vector<Unit> units;
     std::vector<Session> sessions;  ///< in the order served
     int resets = 0;
     /// Line changes in order: "dtr=1", "break=0", "rts=0" ...
@@ -87,6 +105,9 @@ class ModuleEmulator {
 
   /// The dump now, while it keeps running.
   EmulatorDump Snapshot();
+  /// Gives it one command on standard input ("plug 3", "unplug 3 type=4") and returns its
+  /// answer line; throws when none comes.
+  std::string Command(const std::string& command);
   /// Ends it (SIGTERM) and returns its final dump. Later calls return the same.
   EmulatorDump Stop();
 

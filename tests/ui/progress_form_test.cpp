@@ -65,9 +65,14 @@ TEST_F(ProgressFormTest, FourPortsOneSlotLayout) {
 
 TEST_F(ProgressFormTest, WidthsFollowTheMeasuredSampleTexts) {
   SetTestImage(3, {10});
-  form->MeasureText = [](std::string_view text) {
-    return text == "No Korvanetics Found" ? 100 : 40;
+  // A font in which every sample text is 40 pixels wide, the longest 100.
+  struct SampleMetrics final : TextMetrics {
+    TextSize Extent(std::string_view text, bool) const override {
+      return {text == "No Korvanetics Found" ? 100 : 40, 13};
+    }
+    int WrappedHeight(std::string_view, int, bool) const override { return 13; }
   };
+  form->Metrics = std::make_shared<SampleMetrics>();
   form->Open(true, "");
   const std::array<int, 7> expected = {45, 115, 48, 48, 48, 64, 64};
   EXPECT_EQ(form->PortStatus.ColWidths, expected);
@@ -146,15 +151,17 @@ TEST_F(ProgressFormTest, SlotCaptionsAndBarsFollowTheImage) {
 }
 
 TEST_F(ProgressFormTest, ThePanelHoldsEveryBarWhole) {
-  // Up to six slots the panel keeps its designed height; seven and eight grow it to the
-  // last bar's bottom edge, and the window with it.
-  const std::array<int, 9> heights = {0, 46, 69, 92, 115, 138, 161, 185, 209};
+  // Up to four slots the panel keeps its designed height; from five on it grows to the last
+  // caption's bottom edge (2 pixels below its bar's), and the window with it.
+  const std::array<int, 9> heights = {0, 46, 69, 92, 115, 139, 163, 187, 211};
   for (int slots = 1; slots <= 8; ++slots) {
     SetTestImage(3, std::vector<int>(static_cast<std::size_t>(slots), 2));
     form->Open(true, "");
     EXPECT_EQ(form->DownloadStatus.Height, heights[static_cast<std::size_t>(slots)]) << slots;
     const TGauge& last = form->ProgressBar(slots - 1);
     EXPECT_LE(last.Top + last.Height, form->DownloadStatus.Height) << slots;
+    const TEdit& caption = form->ProgName(slots - 1);
+    EXPECT_LE(caption.Top + caption.Height, form->DownloadStatus.Height) << slots;
     EXPECT_EQ(form->Height, form->DownloadStatus.Top + form->DownloadStatus.Height + 37);
   }
 }

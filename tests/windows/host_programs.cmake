@@ -7,5 +7,5 @@ if(NOT EXISTS ${HOST_BUILD_DIR}/CMakeCache.txt)
     COMMAND_ERROR_IS_FATAL ANY)
 endif()
 execute_process(COMMAND ${CMAKE_COMMAND} --build ${HOST_BUILD_DIR}
-    --target wine_e2e_test wine_display_test
+    --target wine_e2e_test wine_display_test wine_layout_test
   COMMAND_ERROR_IS_FATAL ANY)

@@ -28,6 +28,7 @@
 #include "e2e/loader_run.h"
 #include "support/child_process.h"
 #include "support/emulator_fixture.h"
+#include "support/json_schema.h"
 #include "windows/wine_run.h"
 
 namespace downloader::e2e {
@@ -273,6 +274,27 @@ TEST_F(UnderWine, DownloaderStationExeFlashesEveryModuleAndFailsOneOfAnotherType
       << run.out;
 }
 
+// A loader named without a folder is looked up on the PATH alone, never in the folder the
+// station was started in, where anybody may have left a downloader.exe.
+TEST_F(UnderWine, DownloaderStationExeStartsNoLoaderFromTheCurrentFolder) {
+  ModuleEmulator emulator({"type=3,version=1.1,com=1"});
+  TempDir dir;
+  std::filesystem::copy_file(WindowsProgram("downloader.exe"), dir.File("downloader.exe"));
+  RunOptions options;
+  options.args = WineArguments(
+      "downloader-station.exe",
+      {WindowsPath(WriteImage(dir, StandardImage(3, {1}))), "--loader", "downloader.exe"});
+  options.env = {{"DOWNLOADER_PORTS", WindowsPath(emulator.PortMapDir())}};
+  options.workingDirectory = dir.path().string();
+  options.timeout = 120s;
+  const RunResult run = RunProgram(Setting("WINE_RUN"), options);
+  EXPECT_EQ(run.exitCode, 2) << run.out << run.err;
+  EXPECT_NE(run.err.find("downloader-station: cannot start the loader downloader.exe: "),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(emulator.Stop().Com(1).connections, 0);
+}
+
 TEST_F(UnderWine, CtrlCStopsEveryLoaderOfDownloaderStationExeAndTheReportIsWritten) {
   // Paced at 1,200 baud, each download takes seconds; Wine turns SIGINT into Ctrl-C.
   ModuleEmulator emulator({"type=3,version=1.1,com=1", "type=3,version=1.1,com=2"},
@@ -298,6 +320,39 @@ TEST_F(UnderWine, CtrlCStopsEveryLoaderOfDownloaderStationExeAndTheReportIsWritt
   for (const auto& port : json["rounds"][0]["ports"]) {
     EXPECT_EQ(port["failure"], "stopped (Ctrl-C)") << port.dump();
   }
+}
+
+TEST_F(UnderWine, DownloaderStationExeRunsAProductionLine) {
+  // Its checks are downloader.exe --watch, each a Windows process under Wine.
+  ModuleEmulator emulator({"type=3,version=1.1,com=1", "type=3,version=1.1,com=2"});
+  ASSERT_EQ(emulator.Command("unplug 2"), "COM2 unplugged");
+  TempDir dir;
+  const std::string log = dir.File("units.jsonl");
+  testing::ChildProcess station(
+      Setting("WINE_RUN"),
+      WineArguments("downloader-station.exe", {WindowsPath(WriteImage(dir, StandardImage(3, {3}))),
+                                               "--continuous", "--log", WindowsPath(log)}),
+      {{"DOWNLOADER_PORTS", WindowsPath(emulator.PortMapDir())}});
+  const auto waitFor = [&station](const std::string& wanted) {
+    while (const auto line = station.ReadLine(120s)) {
+      if (*line == wanted) return true;
+    }
+    return false;
+  };
+  ASSERT_TRUE(waitFor("COM1: PASS, remove the module: 044-Download successful!"));
+  ASSERT_EQ(emulator.Command("plug 2"), "COM2 plugged type=3 version=1.1");
+  ASSERT_TRUE(waitFor("COM2: PASS, remove the module: 044-Download successful!"));
+  ASSERT_EQ(emulator.Command("unplug 1"), "COM1 unplugged");
+  ASSERT_TRUE(waitFor("COM1: waiting for a module"));
+  station.Write("q\n");
+  EXPECT_EQ(station.Wait(60s), 0);
+  const std::string records = testing::ReadFileBytes(log);
+  EXPECT_EQ(std::count(records.begin(), records.end(), '\n'), 2) << records;
+  EXPECT_EQ(testing::SchemaErrors("unit-log.schema.json", records, true), "");
+  EXPECT_NE(records.find("\"host\":\""), std::string::npos) << "the station's host name";
+  const auto dump = emulator.Stop();
+  EXPECT_EQ(dump.Com(1).units[0].downloads.size(), 1u);
+  EXPECT_EQ(dump.Com(2).units[1].downloads.size(), 1u);
 }
 
 TEST_F(UnderWine, DownloaderExeIntoModuleEmulatorExe) {

@@ -13,16 +13,18 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "module_spec.h"
 #include "platform/file_names.h"
+#include "platform/safe_files.h"
 #include "platform/system.h"
+#include "plugging.h"
 #include "port_map_entries.h"
 #include "process.h"
 #include "serial/socket.h"
@@ -39,33 +41,25 @@ constexpr const char* kUsage =
     "      drop@SLOT:PACKET, statusdelay=MS, chatter, com=N\n"
     "      hangup@SLOT:PACKET (at PACKET = the slot's packet count: its closing zero),\n"
     "      chatter=BYTE@SLOT:PACKET (one unasked byte before that packet's echo)\n"
-    "      (type 2 gets no slot byte: its transfers on one connection are slots 0, 1, ...)\n";
+    "      (type 2 gets no slot byte: its transfers on one connection are slots 0, 1, ...)\n"
+    "Commands on standard input, one answer line each: plug N [SPEC], unplug N.\n"
+    "--operator MIN-MAX: the fixtures start empty; an operator plugs a fresh module into\n"
+    "      each empty one and takes a flashed one out, after MIN to MAX seconds each.\n";
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "module-emulator: %s\n%s", message.c_str(), kUsage);
   return 2;
 }
 
-// Written whole to a temporary name first, so a reader never sees half a file.
-bool WriteFileAtomically(const std::filesystem::path& path, const std::string& text) {
-  std::filesystem::path temporary = path;
-  temporary += ".tmp" + std::to_string(emulator::ProcessId());
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << text;
-    if (!out) return false;
-  }
-  std::error_code error;
-  std::filesystem::rename(temporary, path, error);
-  return !error;
-}
-
 bool WriteDump(const std::string& path,
-               const std::vector<std::unique_ptr<emulator::ModuleServer>>& servers) {
+               const std::vector<std::unique_ptr<emulator::ModuleServer>>& servers,
+               std::string& error) {
   nlohmann::json dump;
   dump["modules"] = nlohmann::json::array();
   for (const auto& server : servers) dump["modules"].push_back(server->Dump());
-  return WriteFileAtomically(downloader::PathOf(path), dump.dump(1) + "\n");
+  // Written whole under another name first, so a reader never sees half a file; only this
+  // user may read it, as it holds the firmware's bytes.
+  return downloader::ReplaceFileSafely(path, dump.dump(1) + "\n", 0600, error);
 }
 
 }  // namespace
@@ -78,6 +72,7 @@ int main(int argc, char** argv) {
   std::string dumpFile;
   bool untilStdinCloses = false;
   bool detach = false;
+  std::optional<emulator::HandlingTimes> handling;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string arg = args[i];
     auto value = [&](std::string& out) {
@@ -103,6 +98,12 @@ int main(int argc, char** argv) {
       if (!value(portMap)) return Fail("--port-map needs a folder");
     } else if (arg == "--dump") {
       if (!value(dumpFile)) return Fail("--dump needs a file name");
+    } else if (arg == "--operator") {
+      if (!value(text)) return Fail("--operator needs MIN-MAX seconds");
+      std::string error;
+      handling.emplace();
+      if (!emulator::ParseHandlingTimes(text, *handling, error))
+        return Fail("--operator: " + error);
     } else if (arg == "--help") {
       std::printf("%s", kUsage);
       return 0;
@@ -139,8 +140,8 @@ int main(int argc, char** argv) {
     for (const auto& other : servers) {
       if (other->Com() == com) return Fail("COM" + std::to_string(com) + " given twice");
     }
-    auto server =
-        std::make_unique<emulator::ModuleServer>(specs[i], com, byteTimeNs, stopWait, epoch);
+    auto server = std::make_unique<emulator::ModuleServer>(specs[i], com, byteTimeNs, stopWait,
+                                                           epoch, !handling.has_value());
     std::string error;
     if (!server->Listen(error)) {
       std::fprintf(stderr, "module-emulator: cannot listen on %s\n", error.c_str());
@@ -183,16 +184,29 @@ int main(int argc, char** argv) {
   }
   emulator::Announce(lines + "ready\n");
 
-  if (untilStdinCloses) emulator::StopAtEndOfInput();
+  std::optional<emulator::CommandReader> commands;
+  if (!detach) commands.emplace(servers, untilStdinCloses);
+  std::optional<emulator::LineOperator> line;
+  if (handling) line.emplace(servers, *handling, std::random_device{}());
 
   while (emulator::WaitForRequest() == emulator::Request::kDump) {
-    if (!dumpFile.empty() && WriteDump(dumpFile, servers)) std::printf("dumped\n");
+    std::string error;
+    if (dumpFile.empty()) continue;
+    if (WriteDump(dumpFile, servers, error)) {
+      std::printf("dumped\n");
+    } else {
+      std::fprintf(stderr, "module-emulator: cannot write %s: %s\n", dumpFile.c_str(),
+                   error.c_str());
+    }
     std::fflush(stdout);
   }
+  line.reset();
+  commands.reset();
   entries.reset();
   stopServers();
-  if (!dumpFile.empty() && !WriteDump(dumpFile, servers)) {
-    std::fprintf(stderr, "module-emulator: cannot write %s\n", dumpFile.c_str());
+  std::string error;
+  if (!dumpFile.empty() && !WriteDump(dumpFile, servers, error)) {
+    std::fprintf(stderr, "module-emulator: cannot write %s: %s\n", dumpFile.c_str(), error.c_str());
     return 1;
   }
   return 0;

@@ -90,6 +90,7 @@ void ModuleModel::AddPacketByte(uint8_t byte, Reaction& reaction) {
   }
   SlotRecord& record = slots_[slot_];
   record.received.push_back(packet_);
+  ++packets_;
   const int index = packetIndex_++;
   uint8_t status = 0;
   bool silent = false;

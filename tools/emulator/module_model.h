@@ -49,6 +49,8 @@ class ModuleModel {
   bool Dsr() const { return spec_.dsrOn || (spec_.loopback && rts_); }
 
   int Resets() const { return resets_; }
+  /// Complete packets received so far, on every connection.
+  int Packets() const { return packets_; }
   /// Every slot's record; a slot whose closing zero byte came counts as ended even before
   /// the next reset confirms it.
   std::map<int, SlotRecord> Slots() const;
@@ -69,6 +71,7 @@ class ModuleModel {
   bool rts_ = false;
   bool break_ = false;
   int resets_ = 0;
+  int packets_ = 0;
   int slot_ = 0;
   int packetIndex_ = 0;
   int slotsEnded_ = 0;  // this connection's, numbers type 2 transfers

@@ -7,10 +7,11 @@
 
 namespace emulator {
 
-/// The port map entries one emulator writes into a folder: a text file COM<n> whose first
-/// line is the module's rfc2217://127.0.0.1:PORT (all the loader reads) and whose second
-/// names the emulator ("module-emulator PID"). Entries go when the object does, unless
-/// something else has replaced them since.
+/// The port map entries one emulator writes into a folder of this user's own: a text file
+/// COM<n> whose first line is the module's rfc2217://127.0.0.1:PORT (all the loader reads)
+/// and whose second, the owner line, names the emulator ("module-emulator PID"). Entries
+/// are written safely (never through a link, readable to all) and go when the object does,
+/// unless something else has replaced them since.
 class PortMapEntries {
  public:
   /// `running(pid)` tells whether a process runs: an entry of a running emulator is never
@@ -20,9 +21,11 @@ class PortMapEntries {
   PortMapEntries(const PortMapEntries&) = delete;
   PortMapEntries& operator=(const PortMapEntries&) = delete;
 
-  /// Writes COM<com> in one step, replacing an entry that an emulator which no longer runs
-  /// left behind. False with `error` set when the entry belongs to a running emulator, is
-  /// no emulator's (a link, a device, another host), or cannot be written.
+  /// Writes COM<com> in one step, replacing only an entry that an emulator which no longer
+  /// runs left behind (its owner line names that emulator). False with `error` set, the
+  /// entry left as it was, when it belongs to a running emulator or to nobody that can be
+  /// seen (an entry written by hand, a link, a device), when the folder is another user's,
+  /// or when it cannot be written.
   bool Write(int com, const std::string& url, std::string& error);
 
   /// Removes every entry written that still holds what was written.

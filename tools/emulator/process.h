@@ -25,9 +25,12 @@ void PreciseTimers();
 /// Waits for the next request.
 Request WaitForRequest();
 
-/// From now on, the end of standard input is a stop request: a test that dies takes its
-/// emulator with it.
-void StopAtEndOfInput();
+/// Waits for the next bytes on standard input. False at its end, and when it cannot be read
+/// (POSIX: a terminal the program runs in the background of), never a stopped program.
+bool ReadInput(std::string& chunk);
+
+/// Makes WaitForRequest return kStop, as a stop signal would.
+void RequestStop();
 
 /// This process's id, for names of temporary files and the port map entries.
 long ProcessId();

@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <thread>
 
 #include "process.h"
 
@@ -50,6 +49,8 @@ void TakeRequests() {
   const sigset_t signals = Requests();
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
+  // Run in the background of a terminal, a read of it fails instead of stopping us.
+  ::signal(SIGTTIN, SIG_IGN);
 }
 
 Request WaitForRequest() {
@@ -61,14 +62,19 @@ Request WaitForRequest() {
   }
 }
 
-void StopAtEndOfInput() {
-  // A watcher turns end-of-file on standard input into SIGTERM.
-  std::thread([] {
-    char buffer[256];
-    while (::read(STDIN_FILENO, buffer, sizeof buffer) > 0) {
-    }
-    ::kill(::getpid(), SIGTERM);
-  }).detach();
+bool ReadInput(std::string& chunk) {
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    chunk.assign(buffer, static_cast<std::size_t>(n));
+    return true;
+  }
+}
+
+void RequestStop() {
+  ::kill(::getpid(), SIGTERM);
 }
 
 long ProcessId() {

@@ -5,7 +5,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
-#include <thread>
 
 #include "process.h"
 
@@ -17,12 +16,6 @@ std::mutex mutex;
 std::condition_variable requested;
 bool stop = false;
 
-void RequestStop() {
-  std::lock_guard lock(mutex);
-  stop = true;
-  requested.notify_all();
-}
-
 // Ctrl-C, Ctrl-Break and the console's closing, on a thread the system starts. For the
 // closing, the system ends the program when this returns: it waits a little for the dump.
 BOOL WINAPI OnControl(DWORD type) {
@@ -32,6 +25,12 @@ BOOL WINAPI OnControl(DWORD type) {
 }
 
 }  // namespace
+
+void RequestStop() {
+  std::lock_guard lock(mutex);
+  stop = true;
+  requested.notify_all();
+}
 
 void PreciseTimers() {
   ::timeBeginPeriod(1);  // the system's timer then ticks every millisecond, not every 15.6
@@ -47,16 +46,16 @@ Request WaitForRequest() {
   return Request::kStop;
 }
 
-void StopAtEndOfInput() {
-  std::thread([] {
-    const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
-    char buffer[256];
-    DWORD got = 0;
-    while (input != nullptr && input != INVALID_HANDLE_VALUE &&
-           ::ReadFile(input, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-    }
-    RequestStop();
-  }).detach();
+bool ReadInput(std::string& chunk) {
+  const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+  char buffer[4096];
+  DWORD got = 0;
+  if (input == nullptr || input == INVALID_HANDLE_VALUE ||
+      !::ReadFile(input, buffer, sizeof buffer, &got, nullptr) || got == 0) {
+    return false;
+  }
+  chunk.assign(buffer, got);
+  return true;
 }
 
 long ProcessId() {

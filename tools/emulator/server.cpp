@@ -36,6 +36,21 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
   return text;
 }
 
+nlohmann::json SlotsJson(const std::map<int, SlotRecord>& records) {
+  nlohmann::json slots = nlohmann::json::array();
+  for (const auto& [slot, record] : records) {
+    nlohmann::json s;
+    s["slot"] = slot;
+    s["received"] = nlohmann::json::array();
+    s["acknowledged"] = nlohmann::json::array();
+    for (const auto& p : record.received) s["received"].push_back(Hex(p));
+    for (const auto& p : record.acknowledged) s["acknowledged"].push_back(Hex(p));
+    s["ended"] = record.ended;
+    slots.push_back(s);
+  }
+  return slots;
+}
+
 }  // namespace
 
 struct ModuleServer::Connection : Parser::Handler {
@@ -46,7 +61,16 @@ struct ModuleServer::Connection : Parser::Handler {
     Reaction reaction;
     {
       std::lock_guard lock(server.mutex_);
-      reaction = server.model_.OnByte(byte);
+      if (firstData < 0) firstData = server.Now();
+      // An empty fixture: nothing answers.
+      if (server.plugged_) {
+        const int before = server.model_.Packets();
+        reaction = server.model_.OnByte(byte);
+        if (server.model_.Packets() != before) {
+          download = server.units_.size() - 1;
+          packets += server.model_.Packets() - before;
+        }
+      }
     }
     server.Queue(*this, reaction);
   }
@@ -73,11 +97,27 @@ struct ModuleServer::Connection : Parser::Handler {
   bool notified = false;
   bool drop = false;
   bool dtr = false, rts = false, brk = false;
+  // The connection in the fixture's units: when it opened, the unit then in the fixture,
+  // its first data byte, and the unit it delivered packets to (none: npos).
+  int64_t opened = 0;
+  std::size_t unit = std::string::npos;
+  int64_t firstData = -1;
+  std::size_t download = std::string::npos;
+  int packets = 0;
+  std::array<int64_t, 3> previous{-1, -1, -1};
 };
 
 ModuleServer::ModuleServer(const ModuleSpec& spec, int com, uint32_t byteTimeNs, net::Socket stop,
-                           Clock::time_point epoch)
-    : spec_(spec), com_(com), byteTimeNs_(byteTimeNs), stop_(stop), epoch_(epoch), model_(spec) {}
+                           Clock::time_point epoch, bool plugged)
+    : spec_(spec),
+      com_(com),
+      byteTimeNs_(byteTimeNs),
+      stop_(stop),
+      epoch_(epoch),
+      model_(spec),
+      plugged_(plugged) {
+  if (plugged) units_.push_back(Unit{spec, 0, -1, 0, {}, {}});
+}
 
 ModuleServer::~ModuleServer() {
   for (const net::Socket s : waiting_) net::Close(s);
@@ -133,6 +173,10 @@ void ModuleServer::Serve(net::Socket socket) {
     sessions_.push_back(Session{now, now, -1});
     if (sessions_.size() > kMaxSessions) sessions_.pop_front();
     model_.OnConnect();
+    c.opened = now;
+    c.previous = lastSession_;
+    if (plugged_) c.unit = units_.size() - 1;
+    serving_ = true;
   }
   c.negotiator.Request(kDo, kOptionBinary, c.out);
   c.negotiator.Request(kWill, kOptionBinary, c.out);
@@ -144,7 +188,12 @@ void ModuleServer::Serve(net::Socket socket) {
     const auto now = Clock::now();
     auto wake = now + std::chrono::milliseconds(100);
     if (!c.paced.empty()) wake = std::min(wake, c.paced.front().first);
-    if (spec_.chatter) wake = std::min(wake, c.nextChatter);
+    bool chatter = false;
+    {
+      std::lock_guard lock(mutex_);
+      chatter = plugged_ && units_.back().spec.chatter;
+    }
+    if (chatter) wake = std::min(wake, c.nextChatter);
     for (std::size_t i = 0; i < waiting_.size(); ++i) {
       wake = std::min(wake, waitingSince_[i] + kWaitForPrevious);
     }
@@ -169,7 +218,7 @@ void ModuleServer::Serve(net::Socket socket) {
         ++i;
       }
     }
-    if (spec_.chatter && Clock::now() >= c.nextChatter) {
+    if (chatter && Clock::now() >= c.nextChatter) {
       for (int i = 0; i < kChatterBytes && c.paced.size() < kMaxPaced; ++i) {
         Queue(c, Reaction{{{kChatterByte, 0}}, false});
       }
@@ -181,8 +230,60 @@ void ModuleServer::Serve(net::Socket socket) {
   if (c.drop) Flush(c);
   net::Close(socket);
   std::lock_guard lock(mutex_);
-  sessions_.back().closed = Now();
+  EndSession(c);
   model_.OnDisconnect();
+}
+
+void ModuleServer::EndSession(const Connection& c) {
+  const int64_t now = Now();
+  sessions_.back().closed = now;
+  serving_ = false;
+  lastSession_ = {c.opened, c.firstData, now};
+  if (c.download != std::string::npos) {
+    units_[c.download].downloads.push_back(
+        Download{c.opened, c.firstData, now, c.packets, c.previous});
+  } else if (c.unit != std::string::npos) {
+    ++units_[c.unit].checks;
+  }
+}
+
+bool ModuleServer::Plug(const ModuleSpec& spec, std::string& error) {
+  std::lock_guard lock(mutex_);
+  if (plugged_) {
+    error = "COM" + std::to_string(com_) + " holds a module: unplug it first";
+    return false;
+  }
+  model_ = ModuleModel(spec);
+  model_.OnConnect();
+  plugged_ = true;
+  since_ = Now();
+  units_.push_back(Unit{spec, since_, -1, 0, {}, {}});
+  return true;
+}
+
+bool ModuleServer::Unplug(std::string& error) {
+  std::lock_guard lock(mutex_);
+  if (!plugged_) {
+    error = "COM" + std::to_string(com_) + " is empty";
+    return false;
+  }
+  plugged_ = false;
+  since_ = Now();
+  units_.back().removed = since_;
+  units_.back().slots = model_.Slots();
+  return true;
+}
+
+ModuleServer::Fixture ModuleServer::State() {
+  std::lock_guard lock(mutex_);
+  Fixture fixture;
+  fixture.plugged = plugged_;
+  fixture.since = since_;
+  if (plugged_ && !units_.back().downloads.empty()) {
+    fixture.downloaded = units_.back().downloads.back().closed;
+  }
+  fixture.served = serving_;
+  return fixture;
 }
 
 bool ModuleServer::HandleInput(Connection& c) {
@@ -239,7 +340,7 @@ void ModuleServer::NotifyModemState(Connection& c, bool changed) {
   bool dsr;
   {
     std::lock_guard lock(mutex_);
-    dsr = model_.Dsr();
+    dsr = plugged_ && model_.Dsr();
   }
   const uint8_t state =
       static_cast<uint8_t>((dsr ? kModemDsr : 0) | (changed ? kModemDsrDelta : 0));
@@ -252,13 +353,16 @@ void ModuleServer::Control(Connection& c, uint8_t value) {
   bool dsrBefore, dsrAfter;
   {
     std::lock_guard lock(mutex_);
-    dsrBefore = model_.Dsr();
+    // The lines reach a module only while one is plugged in.
+    ModuleModel unplugged(spec_);
+    ModuleModel& model = plugged_ ? model_ : unplugged;
+    dsrBefore = plugged_ && model_.Dsr();
     switch (value) {
       case kControlBreakOn:
       case kControlBreakOff:
         c.brk = value == kControlBreakOn;
         NoteControl(c.brk ? "break=1" : "break=0");
-        model_.OnBreak(c.brk);
+        model.OnBreak(c.brk);
         // A module in reset sends nothing more of what it was saying.
         if (c.brk) c.paced.clear();
         break;
@@ -266,13 +370,13 @@ void ModuleServer::Control(Connection& c, uint8_t value) {
       case kControlDtrOff:
         c.dtr = value == kControlDtrOn;
         NoteControl(c.dtr ? "dtr=1" : "dtr=0");
-        model_.OnDtr(c.dtr);
+        model.OnDtr(c.dtr);
         break;
       case kControlRtsOn:
       case kControlRtsOff:
         c.rts = value == kControlRtsOn;
         NoteControl(c.rts ? "rts=1" : "rts=0");
-        model_.OnRts(c.rts);
+        model.OnRts(c.rts);
         break;
       case kControlRequestFlow:
         answer = kControlFlowNone;
@@ -289,7 +393,7 @@ void ModuleServer::Control(Connection& c, uint8_t value) {
       default:
         break;  // flow control settings: taken as they come
     }
-    dsrAfter = model_.Dsr();
+    dsrAfter = plugged_ && model_.Dsr();
   }
   // The notification goes before the reply, so a client that waits for the reply has it.
   if (dsrAfter != dsrBefore) NotifyModemState(c, true);
@@ -371,18 +475,31 @@ nlohmann::json ModuleServer::Dump() {
   module["resets"] = model_.Resets();
   module["controls"] = controls_;
   module["settings"] = settings_;
-  nlohmann::json slots = nlohmann::json::array();
-  for (const auto& [slot, record] : model_.Slots()) {
-    nlohmann::json s;
-    s["slot"] = slot;
-    s["received"] = nlohmann::json::array();
-    s["acknowledged"] = nlohmann::json::array();
-    for (const auto& p : record.received) s["received"].push_back(Hex(p));
-    for (const auto& p : record.acknowledged) s["acknowledged"].push_back(Hex(p));
-    s["ended"] = record.ended;
-    slots.push_back(s);
+  module["slots"] = SlotsJson(model_.Slots());
+  module["plugged"] = plugged_;
+  module["units"] = nlohmann::json::array();
+  for (std::size_t i = 0; i < units_.size(); ++i) {
+    const Unit& unit = units_[i];
+    nlohmann::json downloads = nlohmann::json::array();
+    for (const Download& d : unit.downloads) {
+      downloads.push_back({{"opened", d.opened},
+                           {"first_data", d.firstData},
+                           {"closed", d.closed},
+                           {"packets", d.packets},
+                           {"previous",
+                            {{"opened", d.previous[0]},
+                             {"first_data", d.previous[1]},
+                             {"closed", d.previous[2]}}}});
+    }
+    const bool inFixture = plugged_ && i + 1 == units_.size();
+    module["units"].push_back({{"type", unit.spec.type},
+                               {"version", VersionText(unit.spec)},
+                               {"plugged", unit.plugged},
+                               {"removed", unit.removed},
+                               {"checks", unit.checks},
+                               {"downloads", downloads},
+                               {"slots", SlotsJson(inFixture ? model_.Slots() : unit.slots)}});
   }
-  module["slots"] = slots;
   return module;
 }
 

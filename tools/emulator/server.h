@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -19,6 +20,11 @@ namespace emulator {
 /// One emulated module served as an RFC 2217 port on 127.0.0.1, one client at a time. A
 /// client that connects while another is served waits up to half a second for it to leave,
 /// then is turned away. Clients may vanish at any moment.
+///
+/// The port is a fixture on a production line: modules are plugged in and taken out while
+/// it runs. An empty fixture keeps its port (the adapter stays): clients connect and set
+/// its lines, but nothing answers and DSR is off. Each module plugged in is a unit of its
+/// own in the dump, with the connections that downloaded into it.
 class ModuleServer {
  public:
   using Clock = std::chrono::steady_clock;
@@ -26,8 +32,9 @@ class ModuleServer {
   /// `byteTimeNs`: the line's time per byte sent (0: unpaced). `stop` becomes readable
   /// when the server must end. The dump gives the times of its connections in microseconds
   /// since `epoch`: one epoch for all modules of a program lets a reader line them up.
+  /// `plugged`: the fixture starts with the module of `spec` in it, else empty.
   ModuleServer(const ModuleSpec& spec, int com, uint32_t byteTimeNs, downloader::net::Socket stop,
-               Clock::time_point epoch);
+               Clock::time_point epoch, bool plugged = true);
   ~ModuleServer();
 
   /// Binds and listens; false with `error` set when the port cannot be had.
@@ -42,6 +49,24 @@ class ModuleServer {
   /// What the module has received so far, as JSON. Any thread.
   nlohmann::json Dump();
 
+  /// Puts a fresh module of `spec` into the fixture. False, with `error` set, when it
+  /// holds one already. Any thread.
+  bool Plug(const ModuleSpec& spec, std::string& error);
+  /// Takes the module out. False, with `error` set, when the fixture is empty. Any thread.
+  bool Unplug(std::string& error);
+
+  /// The fixture as an operator sees it, in microseconds since the epoch.
+  struct Fixture {
+    bool plugged = false;
+    int64_t since = 0;  ///< when the module was plugged in, or the last one taken out
+    /// When the last connection that downloaded into this module closed; -1 before one did.
+    int64_t downloaded = -1;
+    bool served = false;  ///< a client is connected now
+  };
+  Fixture State();
+  /// Microseconds since the epoch.
+  int64_t Now() const;
+
  private:
   struct Connection;
   /// One served client, in microseconds since the epoch.
@@ -49,6 +74,25 @@ class ModuleServer {
     int64_t opened = 0;
     int64_t lastInput = 0;  ///< when its last bytes arrived (`opened` while none did)
     int64_t closed = -1;    ///< -1 while it is served
+  };
+  /// One module that was in the fixture. A connection that delivered a packet to it is one
+  /// of its downloads; the others (scans, presence checks) are only counted.
+  struct Download {
+    int64_t opened = 0;
+    int64_t firstData = -1;  ///< the client's first data byte (not Telnet negotiation)
+    int64_t closed = -1;
+    int packets = 0;
+    /// The connection served before it (a loader's scan comes just before its download):
+    /// opened, first data byte, closed; all -1 when there was none.
+    std::array<int64_t, 3> previous{-1, -1, -1};
+  };
+  struct Unit {
+    ModuleSpec spec;
+    int64_t plugged = 0;
+    int64_t removed = -1;
+    int checks = 0;  ///< connections that delivered no packet
+    std::vector<Download> downloads;
+    std::map<int, SlotRecord> slots;  ///< what it held when it was taken out
   };
 
   void Serve(downloader::net::Socket socket);
@@ -60,7 +104,7 @@ class ModuleServer {
   void MoveDueBytes(Connection& c, Clock::time_point now);
   bool Flush(Connection& c);
   void NoteControl(const std::string& event);
-  int64_t Now() const;
+  void EndSession(const Connection& c);
 
   ModuleSpec spec_;
   int com_;
@@ -72,12 +116,17 @@ class ModuleServer {
   std::vector<downloader::net::Socket> waiting_;  // clients that came while another was served
   std::vector<Clock::time_point> waitingSince_;
 
-  std::mutex mutex_;  // guards everything below
-  ModuleModel model_;
+  std::mutex mutex_;   // guards everything below
+  ModuleModel model_;  // the module in the fixture, or the last one taken out
+  bool plugged_ = true;
+  int64_t since_ = 0;
+  std::deque<Unit> units_;
   int connections_ = 0;
   std::deque<Session> sessions_;
   std::deque<std::string> controls_;
   std::map<std::string, int> settings_;  // the line settings the last client asked for
+  bool serving_ = false;
+  std::array<int64_t, 3> lastSession_{-1, -1, -1};  // opened, first data, closed
 };
 
 }  // namespace emulator

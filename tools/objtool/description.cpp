@@ -1,20 +1,19 @@
 #include "objtool/description.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 #include <set>
-#include <system_error>
 
 #include "platform/file_names.h"
+#include "platform/safe_files.h"
 
 namespace downloader::objtool {
 
 namespace {
 
 using nlohmann::json;
+
+constexpr std::size_t kSlotBytes = image_layout::kPacketsPerSlot * image_layout::kPacketSize;
 
 [[noreturn]] void Fail(const std::string& field, const std::string& problem) {
   throw ImageBuildError(field + ": " + problem);
@@ -81,20 +80,13 @@ std::vector<uint8_t> SlotBytes(const json& slot, const std::string& field,
   }
   if (!slot.at("file").is_string()) Fail(field + ".file", "must be a file name");
   const std::filesystem::path name = baseDirectory / PathOf(slot.at("file").get<std::string>());
-  errno = 0;
-  std::ifstream in(name, std::ios::binary);
-  if (!in) {
-    const int err = errno;
-    Fail(field + ".file", "cannot read " + NameOf(name) +
-                              (err != 0 ? ": " + std::generic_category().message(err) : ""));
+  // At most what a slot holds, from a plain file: a device or a FIFO would never end.
+  std::string data;
+  std::string error;
+  if (!ReadBoundedFile(NameOf(name), kSlotBytes, data, error)) {
+    Fail(field + ".file", "cannot read " + NameOf(name) + ": " + error);
   }
-  try {
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  } catch (const std::ios_base::failure&) {
-    // The stream buffer throws on a failed read, such as a read of a folder.
-    Fail(field + ".file", "cannot read " + NameOf(name));
-  }
-  if (in.bad()) Fail(field + ".file", "cannot read " + NameOf(name));
+  bytes.assign(data.begin(), data.end());
   if (bytes.size() % image_layout::kPacketSize != 0) {
     Fail(field + ".file", NameOf(name) + " has " + std::to_string(bytes.size()) +
                               " bytes, not a whole number of 18-byte packets");

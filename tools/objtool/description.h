@@ -20,8 +20,9 @@ namespace downloader::objtool {
 ///                    array of up to three texts of at most 250 bytes; stored as written
 ///                    (write "\r\n" for a line break)
 ///   "slots"          up to 8 objects, each {"packets": ["36 hex digits", ...]} or
-///                    {"file": "name"} (a binary file of whole 18-byte packets, relative to
-///                    `baseDirectory`)
+///                    {"file": "name"} (a plain binary file of whole 18-byte packets, at
+///                    most 128 of them, relative to `baseDirectory`; a longer file, a FIFO
+///                    or a device is refused unread)
 /// Texts are stored as their UTF-8 bytes. Throws ImageBuildError whose text starts with
 /// the field's name ("slots[1].packets[3]: ...") for anything missing, unknown or invalid.
 ImageDescription ParseDescription(std::string_view json,

@@ -55,6 +55,16 @@ class Host {
   /// The loader to run when none is named: the one beside this program, else the name
   /// "downloader" looked up on the PATH.
   virtual std::string DefaultLoader() = 0;
+  /// Appends `line` and a line end to `path` (created when missing) in one write, and
+  /// returns once both are on the disk: a crash loses at most a line being written, left
+  /// cut short at the file's end.
+  virtual bool AppendLine(const std::string& path, std::string_view line, std::string& error) = 0;
+  /// Cuts off what follows the last line end of `path`: a line a crash left cut short, so
+  /// that the next one starts a line of its own. Its bytes in `dropped`; a file that does
+  /// not exist is left so.
+  virtual bool DropHalfLine(const std::string& path, std::size_t& dropped, std::string& error) = 0;
+  /// This computer's name, as the network knows it.
+  virtual std::string HostName() = 0;
 };
 
 /// The station's output: the table or the plain lines, and its messages.

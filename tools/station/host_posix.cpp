@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "host.h"
+#include "platform/safe_files.h"
 
 extern char** environ;
 
@@ -69,21 +71,6 @@ std::string HowEnded(int status) {
   return "status " + std::to_string(status);
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
-// A temporary name beside `path`, so that a rename replaces it in one step.
-std::string TemporaryName(const std::string& path) {
-  return path + ".tmp." + std::to_string(::getpid());
-}
-
 class PosixHost final : public Host {
  public:
   PosixHost() {
@@ -99,6 +86,8 @@ class PosixHost final : public Host {
     ::sigaction(SIGCHLD, &action, nullptr);
     // Output to a reader that has gone is a failed write, not the end of the station.
     ::signal(SIGPIPE, SIG_IGN);
+    // Run in the background of a terminal, the station reads no line instead of stopping.
+    ::signal(SIGTTIN, SIG_IGN);
   }
 
   ~PosixHost() override {
@@ -143,6 +132,7 @@ class PosixHost final : public Host {
     sigset_t defaults;
     sigemptyset(&defaults);
     sigaddset(&defaults, SIGPIPE);
+    sigaddset(&defaults, SIGTTIN);
     for (const int s : kStopSignals) sigaddset(&defaults, s);
     sigset_t none;
     sigemptyset(&none);
@@ -220,52 +210,90 @@ class PosixHost final : public Host {
 
   Clock::time_point Now() override { return Clock::now(); }
 
+  // Read by the line's other programs, which may run as other users: readable to all.
   bool WriteFileAtomically(const std::string& path, std::string_view bytes,
                            std::string& error) override {
-    const std::string temporary = TemporaryName(path);
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-      error = ErrorText(errno);
-      return false;
-    }
-    bool ok = WriteAll(fd, bytes) && ::fsync(fd) == 0;
-    int saved = errno;
-    ok = ::close(fd) == 0 && ok;
-    if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
-      saved = errno;
-      ok = false;
-    }
-    if (!ok) {
-      error = ErrorText(saved);
-      ::unlink(temporary.c_str());
-      return false;
-    }
-    // The rename itself reaches the disk with its folder.
-    const std::string folder = std::filesystem::path(path).parent_path().string();
-    const int dir =
-        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-      ::fsync(dir);
-      ::close(dir);
-    }
-    return true;
+    return ReplaceFileSafely(path, bytes, 0644, error);
   }
 
   bool CanCreate(const std::string& path, std::string& error) override {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-      error = "it is a folder";
-      return false;
-    }
-    const std::string temporary = TemporaryName(path);
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
+    return CanReplaceFileSafely(path, error);
+  }
+
+  // The unit log: opened as any file the station writes into a folder others may share
+  // (OpenForAppending), each line in one write and on the disk before the call returns.
+  bool AppendLine(const std::string& path, std::string_view line, std::string& error) override {
+    std::FILE* file = OpenForAppending(path, 0644, error);
+    if (file == nullptr) return false;
+    std::string bytes(line);
+    bytes += '\n';
+    const int fd = ::fileno(file);
+    // One write: with O_APPEND the line lands whole at the end, after any other writer's.
+    ssize_t n;
+    do {
+      n = ::write(fd, bytes.data(), bytes.size());
+    } while (n < 0 && errno == EINTR);
+    bool ok = false;
+    if (n < 0) {
       error = ErrorText(errno);
-      return false;
+    } else if (n != static_cast<ssize_t>(bytes.size())) {
+      error = "the line was cut short (is the disk full?)";
+    } else if (::fdatasync(fd) != 0) {
+      error = ErrorText(errno);
+    } else {
+      ok = true;
     }
-    ::close(fd);
-    ::unlink(temporary.c_str());
-    return true;
+    std::fclose(file);
+    return ok;
+  }
+
+  bool DropHalfLine(const std::string& path, std::size_t& dropped, std::string& error) override {
+    dropped = 0;
+    if (::access(path.c_str(), F_OK) != 0 && errno == ENOENT) return true;
+    std::FILE* file = OpenForAppending(path, 0644, error);
+    if (file == nullptr) return false;
+    const int fd = ::fileno(file);
+    // The tail is read through a second descriptor, only when it is the file just checked.
+    const int reader = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    struct stat seen {};
+    bool ok = reader >= 0 && ::fstat(fd, &st) == 0 && ::fstat(reader, &seen) == 0 &&
+              st.st_dev == seen.st_dev && st.st_ino == seen.st_ino;
+    if (!ok) error = reader < 0 ? ErrorText(errno) : "it changed while it was opened";
+    off_t end = ok ? st.st_size : 0;
+    off_t keep = 0;
+    // Back from the end, a block at a time, to the last line end.
+    char block[4096];
+    while (ok && end > 0) {
+      const off_t from =
+          end > static_cast<off_t>(sizeof block) ? end - static_cast<off_t>(sizeof block) : 0;
+      const ssize_t n = ::pread(reader, block, static_cast<std::size_t>(end - from), from);
+      if (n != end - from) {
+        ok = false;
+        error = n < 0 ? ErrorText(errno) : "it changed while it was read";
+        break;
+      }
+      const std::string_view text(block, static_cast<std::size_t>(n));
+      if (const auto newline = text.find_last_of('\n'); newline != std::string_view::npos) {
+        keep = from + static_cast<off_t>(newline) + 1;
+        break;
+      }
+      end = from;
+    }
+    if (ok && keep < st.st_size) {
+      ok = ::ftruncate(fd, keep) == 0 && ::fsync(fd) == 0;
+      if (ok) dropped = static_cast<std::size_t>(st.st_size - keep);
+      if (!ok) error = ErrorText(errno);
+    }
+    if (reader >= 0) ::close(reader);
+    std::fclose(file);
+    return ok;
+  }
+
+  std::string HostName() override {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return "";
+    return name;
   }
 
   std::string DefaultLoader() override {

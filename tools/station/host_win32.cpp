@@ -6,6 +6,7 @@
 // pipes (PROC_THREAD_ATTRIBUTE_HANDLE_LIST): one that held another's would keep that
 // other's output open after it ended.
 
+#include <io.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -21,6 +22,7 @@
 #include <thread>
 
 #include "host.h"
+#include "platform/safe_files.h"
 #include "text_win32.h"
 
 namespace downloader::station {
@@ -76,20 +78,6 @@ std::string HowEnded(DWORD code) {
 void CloseQuietly(HANDLE& handle) {
   if (handle != nullptr && handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
   handle = nullptr;
-}
-
-bool WriteAll(HANDLE file, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1 << 20));
-    DWORD written = 0;
-    if (!::WriteFile(file, bytes.data(), ask, &written, nullptr) || written == 0) return false;
-    bytes.remove_prefix(written);
-  }
-  return true;
-}
-
-std::wstring TemporaryName(const std::wstring& path) {
-  return path + L".tmp." + std::to_wstring(::GetCurrentProcessId());
 }
 
 // The console's size, or nothing when standard output is not a console.
@@ -226,11 +214,42 @@ void ReadOperator(std::shared_ptr<Shared> state) {
   }
 }
 
-// Starts the loader with its standard handles, and only `inherited` inherited, without a
-// console window or the station's Ctrl-C (a console loader would stop at the key itself).
-// ERROR_SUCCESS, or why it could not be started.
-DWORD CreateWithHandles(std::wstring& commandLine, HANDLE input, HANDLE output, HANDLE error,
-                        HANDLE* inherited, DWORD count, PROCESS_INFORMATION& process) {
+// The full name of the program to start: a name with a folder made absolute, a bare name
+// looked up on the PATH alone. Never the current folder, which the system would search
+// first for a bare name (a downloader.exe left in a shared folder would be run).
+// ERROR_SUCCESS, or ERROR_FILE_NOT_FOUND.
+DWORD FullProgramPath(const std::wstring& program, std::wstring& full) {
+  std::wstring buffer(MAX_PATH, L'\0');
+  const bool bare = program.find_first_of(L"\\/:") == std::wstring::npos;
+  std::wstring path;
+  if (bare) {
+    const DWORD n = ::GetEnvironmentVariableW(L"PATH", nullptr, 0);
+    path.resize(n);
+    if (n == 0 || ::GetEnvironmentVariableW(L"PATH", path.data(), n) == 0) {
+      return ERROR_FILE_NOT_FOUND;
+    }
+    path.resize(n - 1);
+  }
+  for (;;) {
+    const DWORD size = static_cast<DWORD>(buffer.size());
+    const DWORD n =
+        bare ? ::SearchPathW(path.c_str(), program.c_str(), L".exe", size, buffer.data(), nullptr)
+             : ::GetFullPathNameW(program.c_str(), size, buffer.data(), nullptr);
+    if (n == 0) return ERROR_FILE_NOT_FOUND;
+    if (n < size) {
+      full = buffer.substr(0, n);
+      return ERROR_SUCCESS;
+    }
+    buffer.resize(n);
+  }
+}
+
+// Starts the loader `program` (a full name) with its standard handles, and only
+// `inherited` inherited, without a console window or the station's Ctrl-C (a console
+// loader would stop at the key itself). ERROR_SUCCESS, or why it could not be started.
+DWORD CreateWithHandles(const std::wstring& program, std::wstring& commandLine, HANDLE input,
+                        HANDLE output, HANDLE error, HANDLE* inherited, DWORD count,
+                        PROCESS_INFORMATION& process) {
   SIZE_T size = 0;
   ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
   std::vector<std::max_align_t> storage(size / sizeof(std::max_align_t) + 1);
@@ -248,7 +267,7 @@ DWORD CreateWithHandles(std::wstring& commandLine, HANDLE input, HANDLE output, 
     startup.StartupInfo.hStdOutput = output;
     startup.StartupInfo.hStdError = error;
     startup.lpAttributeList = attributes;
-    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
+    if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
                           EXTENDED_STARTUPINFO_PRESENT | CREATE_NO_WINDOW |
                               CREATE_NEW_PROCESS_GROUP | CREATE_UNICODE_ENVIRONMENT,
                           nullptr, nullptr, &startup.StartupInfo, &process)) {
@@ -326,8 +345,12 @@ class WindowsHost final : public Host {
 
     PROCESS_INFORMATION process{};
     HANDLE inherited[] = {input, outWrite, errWrite};
-    const DWORD started =
-        CreateWithHandles(commandLine, input, outWrite, errWrite, inherited, 3, process);
+    std::wstring full;
+    DWORD started = FullProgramPath(Wide(program), full);
+    if (started == ERROR_SUCCESS) {
+      started =
+          CreateWithHandles(full, commandLine, input, outWrite, errWrite, inherited, 3, process);
+    }
     for (HANDLE* h : {&input, &outWrite, &errWrite}) CloseQuietly(*h);
     if (started != ERROR_SUCCESS) {
       error = ErrorText(started);
@@ -388,46 +411,99 @@ class WindowsHost final : public Host {
 
   Clock::time_point Now() override { return Clock::now(); }
 
+  // Read by the line's other programs, which may run as other users: readable to all.
   bool WriteFileAtomically(const std::string& path, std::string_view bytes,
                            std::string& error) override {
-    const std::wstring target = Wide(path);
-    const std::wstring temporary = TemporaryName(target);
-    HANDLE file = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-      error = ErrorText(::GetLastError());
-      return false;
-    }
-    bool ok = WriteAll(file, bytes) && ::FlushFileBuffers(file);
-    DWORD saved = ::GetLastError();
-    ok = ::CloseHandle(file) && ok;
-    if (ok && !::MoveFileExW(temporary.c_str(), target.c_str(),
-                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      saved = ::GetLastError();
-      ok = false;
-    }
-    if (!ok) {
-      error = ErrorText(saved);
-      ::DeleteFileW(temporary.c_str());
-    }
-    return ok;
+    return ReplaceFileSafely(path, bytes, 0644, error);
   }
 
   bool CanCreate(const std::string& path, std::string& error) override {
-    const std::wstring target = Wide(path);
-    const DWORD attributes = ::GetFileAttributesW(target.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      error = "it is a folder";
-      return false;
+    return CanReplaceFileSafely(path, error);
+  }
+
+  // The unit log: opened as any file the station writes into a folder others may share
+  // (OpenForAppending), each line in one write and on the disk before the call returns.
+  bool AppendLine(const std::string& path, std::string_view line, std::string& error) override {
+    std::FILE* stream = OpenForAppending(path, 0644, error);
+    if (stream == nullptr) return false;
+    const HANDLE file = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+    std::string bytes(line);
+    bytes += '\n';
+    // One write: with append access the line lands whole at the end.
+    DWORD written = 0;
+    bool ok =
+        ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+        written == bytes.size() && ::FlushFileBuffers(file);
+    if (!ok)
+      error = written == bytes.size() ? ErrorText(::GetLastError()) : "the line was cut short";
+    std::fclose(stream);
+    return ok;
+  }
+
+  bool DropHalfLine(const std::string& path, std::size_t& dropped, std::string& error) override {
+    dropped = 0;
+    if (::GetFileAttributesW(Wide(path).c_str()) == INVALID_FILE_ATTRIBUTES &&
+        ::GetLastError() == ERROR_FILE_NOT_FOUND) {
+      return true;
     }
-    HANDLE file = ::CreateFileW(TemporaryName(target).c_str(), GENERIC_WRITE, 0, nullptr,
-                                CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-      error = ErrorText(::GetLastError());
-      return false;
+    std::FILE* stream = OpenForAppending(path, 0644, error);
+    if (stream == nullptr) return false;
+    const HANDLE checked = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+    // Read and cut through a second handle, only when it is the file just checked.
+    HANDLE file = ::CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    BY_HANDLE_FILE_INFORMATION a{};
+    BY_HANDLE_FILE_INFORMATION b{};
+    bool ok = file != INVALID_HANDLE_VALUE && ::GetFileInformationByHandle(checked, &a) &&
+              ::GetFileInformationByHandle(file, &b) &&
+              a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+              a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+    if (!ok) {
+      error = file == INVALID_HANDLE_VALUE ? ErrorText(::GetLastError())
+                                           : "it changed while it was opened";
     }
-    ::CloseHandle(file);
-    return true;
+    LARGE_INTEGER size{};
+    ok = ok && ::GetFileSizeEx(file, &size) != 0;
+    LONGLONG end = ok ? size.QuadPart : 0;
+    LONGLONG keep = 0;
+    // Back from the end, a block at a time, to the last line end.
+    char block[4096];
+    while (ok && end > 0) {
+      const LONGLONG from = end > static_cast<LONGLONG>(sizeof block) ? end - sizeof block : 0;
+      LARGE_INTEGER at{};
+      at.QuadPart = from;
+      DWORD got = 0;
+      ok = ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
+           ::ReadFile(file, block, static_cast<DWORD>(end - from), &got, nullptr) &&
+           got == static_cast<DWORD>(end - from);
+      if (!ok) error = ErrorText(::GetLastError());
+      if (!ok) break;
+      const std::string_view text(block, got);
+      if (const auto newline = text.find_last_of('\n'); newline != std::string_view::npos) {
+        keep = from + static_cast<LONGLONG>(newline) + 1;
+        break;
+      }
+      end = from;
+    }
+    if (ok && keep < size.QuadPart) {
+      LARGE_INTEGER at{};
+      at.QuadPart = keep;
+      ok = ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ::SetEndOfFile(file) &&
+           ::FlushFileBuffers(file);
+      if (ok) dropped = static_cast<std::size_t>(size.QuadPart - keep);
+      if (!ok) error = ErrorText(::GetLastError());
+    }
+    if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+    std::fclose(stream);
+    return ok;
+  }
+
+  std::string HostName() override {
+    wchar_t name[256] = {};
+    DWORD size = 255;
+    if (!::GetComputerNameExW(ComputerNameDnsHostname, name, &size)) return "";
+    return Utf8(std::wstring(name, size));
   }
 
   std::string DefaultLoader() override {

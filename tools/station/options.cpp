@@ -7,9 +7,14 @@ namespace downloader::station {
 const char kStationUsage[] =
     "usage: downloader-station IMAGE [--ports LIST] [--report FILE] [--repeat]\n"
     "                          [--skip-empty] [--timeout SECONDS] [--loader FILE]\n"
+    "       downloader-station IMAGE --continuous [--ports LIST] [--log FILE]\n"
+    "                          [--report FILE] [--count N] [--retries N] [--quiet]\n"
+    "                          [--timeout SECONDS] [--loader FILE]\n"
     "\n"
     "Flashes IMAGE into the module on every port at once, one downloader per port,\n"
-    "and shows each port's module, progress and outcome.\n"
+    "and shows each port's module, progress and outcome. With --continuous, every\n"
+    "port is a fixture of a production line: a module put in is flashed at once, its\n"
+    "result stays shown until it is taken out, and the next one is waited for.\n"
     "\n"
     "  --ports LIST       the ports to flash, e.g. COM1,COM3-COM16 (default: every\n"
     "                     port of the port map)\n"
@@ -20,14 +25,24 @@ const char kStationUsage[] =
     "  --timeout SECONDS  kill a loader that writes no status line for this long\n"
     "                     (default 30)\n"
     "  --loader FILE      the downloader to run (default: the one beside this program)\n"
+    "  --continuous       run as a production line until Ctrl-C, q and Enter, or --count\n"
+    "  --log FILE         append one JSON line per unit to FILE (continuous)\n"
+    "  --count N          stop once N units have passed (continuous)\n"
+    "  --retries N        flash a unit again up to N times after a communication\n"
+    "                     failure, while it stays in its fixture (continuous; default 0)\n"
+    "  --quiet            no bell when a unit fails (continuous)\n"
     "  --help, --version\n"
     "\n"
-    "Exit status: 0 when every port succeeded, 1 when any failed, 2 for a usage error\n"
-    "or an image the loader refuses, 128+N when stopped by signal N (Ctrl-C: 130).\n";
+    "Exit status: 0 when every port succeeded (continuous: when the line ended by\n"
+    "--count or q), 1 when any failed (continuous: when a record could not be\n"
+    "written), 2 for a usage error or an image the loader refuses, 128+N when stopped\n"
+    "by signal N (Ctrl-C: 130).\n";
 
 namespace {
 
 constexpr long kMaxTimeoutSeconds = 24L * 3600;
+constexpr long kMaxCount = 100'000'000;
+constexpr long kMaxRetries = 10;
 
 // "--name=value" or "--name value": the value, advancing `i` past it.
 std::optional<std::string> Value(const std::vector<std::string>& args, std::size_t& i,
@@ -43,6 +58,18 @@ std::optional<std::string> Value(const std::vector<std::string>& args, std::size
 
 bool Named(const std::string& arg, const std::string& name) {
   return arg == name || (arg.rfind(name + "=", 0) == 0);
+}
+
+// A whole number from `least` to `most`, or nothing.
+std::optional<long> Number(const std::string& text, long least, long most) {
+  long value = 0;
+  bool digits = !text.empty() && text.size() <= 9;
+  for (const char c : text) {
+    digits = digits && c >= '0' && c <= '9';
+    if (digits) value = value * 10 + (c - '0');
+  }
+  if (!digits || value < least || value > most) return std::nullopt;
+  return value;
 }
 
 }  // namespace
@@ -71,6 +98,30 @@ std::optional<StationOptions> ParseStationOptions(const std::vector<std::string>
       options.repeat = true;
     } else if (arg == "--skip-empty") {
       options.skipEmpty = true;
+    } else if (arg == "--continuous") {
+      options.continuous = true;
+    } else if (arg == "--quiet") {
+      options.quiet = true;
+    } else if (Named(arg, "--log")) {
+      const auto file = Value(args, i, "--log", error);
+      if (!file) return std::nullopt;
+      if (file->empty()) {
+        error = "--log needs a file name";
+        return std::nullopt;
+      }
+      options.log = *file;
+    } else if (Named(arg, "--count") || Named(arg, "--retries")) {
+      const std::string name = arg.substr(0, arg.find('='));
+      const auto text = Value(args, i, name, error);
+      if (!text) return std::nullopt;
+      const long most = name == "--count" ? kMaxCount : kMaxRetries;
+      const auto n = Number(*text, name == "--count" ? 1 : 0, most);
+      if (!n) {
+        error = name + " takes a number from " + (name == "--count" ? "1" : "0") + " to " +
+                std::to_string(most) + ", not '" + *text + "'";
+        return std::nullopt;
+      }
+      (name == "--count" ? options.count : options.retries) = static_cast<int>(*n);
     } else if (Named(arg, "--ports")) {
       const auto list = Value(args, i, "--ports", error);
       if (!list) return std::nullopt;
@@ -99,18 +150,13 @@ std::optional<StationOptions> ParseStationOptions(const std::vector<std::string>
     } else if (Named(arg, "--timeout")) {
       const auto text = Value(args, i, "--timeout", error);
       if (!text) return std::nullopt;
-      long seconds = 0;
-      bool digits = !text->empty() && text->size() <= 6;
-      for (const char c : *text) {
-        digits = digits && c >= '0' && c <= '9';
-        if (digits) seconds = seconds * 10 + (c - '0');
-      }
-      if (!digits || seconds < 1 || seconds > kMaxTimeoutSeconds) {
+      const auto seconds = Number(*text, 1, kMaxTimeoutSeconds);
+      if (!seconds) {
         error = "--timeout takes a number of seconds from 1 to " +
                 std::to_string(kMaxTimeoutSeconds) + ", not '" + *text + "'";
         return std::nullopt;
       }
-      options.timeout = std::chrono::seconds(seconds);
+      options.timeout = std::chrono::seconds(*seconds);
     } else {
       error = "unknown option '" + arg + "'";
       return std::nullopt;
@@ -118,6 +164,16 @@ std::optional<StationOptions> ParseStationOptions(const std::vector<std::string>
   }
   if (!imageGiven && !options.help && !options.version) {
     error = "no image given";
+    return std::nullopt;
+  }
+  if (options.continuous && (options.repeat || options.skipEmpty)) {
+    error = std::string(options.repeat ? "--repeat" : "--skip-empty") +
+            " is for rounds, not --continuous";
+    return std::nullopt;
+  }
+  if (!options.continuous &&
+      (!options.log.empty() || options.count > 0 || options.retries > 0 || options.quiet)) {
+    error = "--log, --count, --retries and --quiet need --continuous";
     return std::nullopt;
   }
   return options;

@@ -17,6 +17,12 @@ struct StationOptions {
   /// --timeout: a loader silent this long is killed.
   std::chrono::seconds timeout{30};
   std::string loader;  ///< --loader FILE; empty for the one installed beside the station
+  /// --continuous: a production line, each port on a cycle of its own (no rounds).
+  bool continuous = false;
+  std::string log;     ///< --log FILE: the unit log (continuous mode); empty for none
+  int count = 0;       ///< --count N: stop once N units have passed; 0 for no limit
+  int retries = 0;     ///< --retries N: attempts after a communication failure, per unit
+  bool quiet = false;  ///< --quiet: no bell on a failure
   bool help = false;
   bool version = false;
 };

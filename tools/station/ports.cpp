@@ -88,6 +88,17 @@ std::optional<std::filesystem::path> PortMapDirectory() {
   return std::nullopt;
 }
 
+std::map<int, std::string> PortMapDevices(const std::filesystem::path& directory) {
+  std::map<int, std::string> devices;
+  for (const PortMapEntry& entry : ListPortMap(directory)) {
+    const int com = PortNumber(entry.name, false);
+    if (com == 0 || entry.name != PortName(com)) continue;
+    if (entry.link && !entry.target.empty()) devices[com] = entry.target;
+    if (entry.file) devices[com] = FirstLine(entry.head);
+  }
+  return devices;
+}
+
 std::vector<int> PortMapPorts(const std::filesystem::path& directory) {
   std::vector<int> ports;
   for (const PortMapEntry& entry : ListPortMap(directory)) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,6 +32,10 @@ std::optional<std::filesystem::path> PortMapDirectory();
 /// link counts without being followed: the station never opens a device.
 std::vector<int> PortMapPorts(const std::filesystem::path& directory);
 
+/// The device a port map names for each of its ports: a link's target, or a file entry's
+/// first line (a device path or an rfc2217:// URL). Read, never opened.
+std::map<int, std::string> PortMapDevices(const std::filesystem::path& directory);
+
 // The system's side of the port map, one backend per platform.
 
 /// Where the loader looks for its port map. POSIX: $DOWNLOADER_PORTS, else
@@ -48,7 +53,8 @@ struct PortMapEntry {
   std::string name;  ///< UTF-8
   bool link = false;
   bool file = false;
-  std::string head;  ///< a file's first bytes (up to 4 KiB)
+  std::string head;    ///< a file's first bytes (up to 4 KiB)
+  std::string target;  ///< a link's target as written (POSIX; not followed)
 };
 /// The entries of `directory`; none when it cannot be read. Windows: entries named after
 /// devices (COM1 ...) are read as the files they are, through the \\?\ form of the name.

@@ -39,6 +39,7 @@ std::vector<PortMapEntry> ListPortMap(const std::filesystem::path& directory) {
     entry.name = item.path().filename().string();
     entry.link = item.is_symlink(ec);
     entry.file = !entry.link && item.is_regular_file(ec);
+    if (entry.link) entry.target = std::filesystem::read_symlink(item.path(), ec).string();
     if (entry.file) {
       std::ifstream in(item.path(), std::ios::binary);
       entry.head.resize(kHeadBytes);

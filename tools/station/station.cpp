@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "file_names.h"
+#include "line.h"
 #include "model.h"
 #include "ports.h"
 #include "report.h"
@@ -440,6 +441,8 @@ int Station::Run() {
   for (int number = 1;; ++number) {
     std::optional<ImageInfo> image = ReadImage();
     if (!image) return interruptSignal_ != 0 ? kSignalExitBase + interruptSignal_ : kExitUsage;
+    if (options_.continuous)
+      return RunLine({loader_, image_, ports_, *image}, options_, host_, terminal_);
     rounds_.emplace_back();
     Round& round = rounds_.back();
     round.number = number;

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/wide_text.h"
+
 namespace downloader::station {
 
 inline std::wstring Wide(std::string_view utf8) {
@@ -30,17 +32,7 @@ inline std::string Utf8(std::wstring_view wide) {
 
 /// The system's text for an error code, without its line end.
 inline std::string ErrorText(DWORD error) {
-  wchar_t* text = nullptr;
-  const DWORD n = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::wstring message(text != nullptr ? text : L"", n);
-  if (text != nullptr) ::LocalFree(text);
-  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
-                              message.back() == L' ' || message.back() == L'.')) {
-    message.pop_back();
-  }
-  return message.empty() ? "error " + std::to_string(error) : Utf8(message);
+  return SystemErrorText(error);
 }
 
 }  // namespace downloader::station

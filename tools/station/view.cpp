@@ -256,6 +256,10 @@ std::string DisplayText(std::string_view text) {
   return out;
 }
 
+std::string FitColumns(std::string_view text, int columns) {
+  return Fit(text, columns);
+}
+
 int DisplayColumns(std::string_view text) {
   int columns = 0;
   for (std::size_t i = 0, length = 0; i < text.size(); i += length) {

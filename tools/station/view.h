@@ -27,6 +27,10 @@ struct TableStyle {
 /// characters, one for every other.
 int DisplayColumns(std::string_view text);
 
+/// `text` (of DisplayText's kind) cut or padded with blanks to exactly `columns` display
+/// columns; a wide character that would stand half outside is left out.
+std::string FitColumns(std::string_view text, int columns);
+
 /// The widths of the table's three columns that vary.
 struct TableColumns {
   int module = 0;

@@ -2,6 +2,7 @@
 
 #include "platform/file_names.h"
 #include "run/standard_handles.h"
+#include "run/terminal_text.h"
 
 namespace downloader {
 
@@ -24,6 +25,8 @@ void WriteDialogText(std::string_view text) {
     if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
     out.push_back(text[i]);
   }
+  // Dialogs show an image's texts and names from the system.
+  out = TerminalText(out, true);
   out.push_back('\n');
   WriteAll(StandardError(), out);
 }
@@ -33,7 +36,7 @@ bool StandardInputIsTerminal() {
 }
 
 std::optional<std::string> AskOnTerminal(std::string_view question) {
-  WriteAll(StandardError(), question);
+  WriteAll(StandardError(), TerminalText(question, true));
   std::string line;
   for (;;) {
     char c;

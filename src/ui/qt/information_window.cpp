@@ -13,20 +13,12 @@ namespace downloader::qtui {
 
 namespace {
 
-// The designed window: outer size and screen position.
-constexpr QSize kOuterSize{376, 361};
-constexpr QPoint kPosition{362, 142};
+constexpr std::array<const char*, 4> kFieldNames = {"Product", "Firmware", "Checksum",
+                                                    "CompileDate"};
 
-// Labels at left 16, one row every 24 pixels from 16; their framed fields at left 90.
-constexpr int kLabelLeft = 16;
-constexpr int kPanelLeft = 90;
-constexpr QSize kPanelSize{263, 19};
-constexpr QRect kFieldInPanel{4, 2, 257, 16};
-
-constexpr QRect kNotesLabel{16, 112, 35, 17};
-constexpr QRect kNotes{16, 129, 338, 151};
-constexpr QRect kDownloadButton{191, 295, 75, 25};
-constexpr QRect kCancelButton{279, 295, 75, 25};
+QRect Rect(const TControl& control) {
+  return QRect(control.Left, control.Top, control.Width, control.Height);
+}
 
 }  // namespace
 
@@ -37,70 +29,72 @@ InformationWindow::InformationWindow() {
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
-  resize(kOuterSize - kSizeableFrame);
-  move(kPosition);
 
-  product_ = AddField("Product", "Product:", 16);
-  firmware_ = AddField("Firmware", "Firmware:", 40);
-  checksum_ = AddField("Checksum", "Checksum:", 64);
-  compileDate_ = AddField("CompileDate", "Compile Date:", 88);
-
-  auto* notesLabel = new QLabel("Notes:", this);
-  notesLabel->setGeometry(kNotesLabel);
+  for (std::size_t i = 0; i < labels_.size(); ++i) {
+    labels_[i] = new QLabel(ToQt(kInformationLabels[i]), this);
+  }
+  for (std::size_t i = 0; i < fields_.size(); ++i) {
+    panels_[i] = new QFrame(this);
+    panels_[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    // Read-only, flat, in the window's face colour, never focused.
+    QLineEdit* field = new QLineEdit(panels_[i]);
+    field->setObjectName(kFieldNames[i]);
+    field->setReadOnly(true);
+    field->setFrame(false);
+    field->setFocusPolicy(Qt::NoFocus);
+    QPalette palette = field->palette();
+    palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+    field->setPalette(palette);
+    fields_[i] = field;
+  }
   notes_ = new QPlainTextEdit(this);
   notes_->setObjectName("MessageMemo");
-  notes_->setGeometry(kNotes);
   notes_->setReadOnly(true);
   notes_->setFocusPolicy(Qt::NoFocus);
   notes_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
   // Cancel first: it is first in the tab order and has the focus when the window opens.
-  cancel_ = new QPushButton("&Cancel", this);
+  cancel_ = new QPushButton(ToQt(kCancelCaption), this);
   cancel_->setObjectName("CancelButton");
-  cancel_->setGeometry(kCancelButton);
   cancel_->setDefault(true);
-  download_ = new QPushButton("&Download", this);
+  download_ = new QPushButton(ToQt(kDownloadCaption), this);
   download_->setObjectName("OKButton");
-  download_->setGeometry(kDownloadButton);
   // Both buttons stay auto-default, as a dialog makes them: Enter presses the one with the
   // focus, and Cancel, the default, while neither has it.
   setTabOrder(cancel_, download_);
   connect(download_, &QPushButton::clicked, this, &QDialog::accept);
   connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
+  Layout(InformationView{});
 }
 
-QLineEdit* InformationWindow::AddField(const char* name, const char* label, int top) {
-  auto* caption = new QLabel(label, this);
-  caption->move(kLabelLeft, top);
-  caption->adjustSize();
-
-  auto* panel = new QFrame(this);
-  panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-  panel->setGeometry(QRect(QPoint(kPanelLeft, top - 2), kPanelSize));
-
-  // Read-only, flat, in the window's face colour, never focused.
-  auto* field = new QLineEdit(panel);
-  field->setObjectName(name);
-  field->setGeometry(kFieldInPanel);
-  field->setReadOnly(true);
-  field->setFrame(false);
-  field->setFocusPolicy(Qt::NoFocus);
-  QPalette palette = field->palette();
-  palette.setColor(QPalette::Base, palette.color(QPalette::Window));
-  field->setPalette(palette);
-  return field;
+void InformationWindow::Layout(const InformationView& view) {
+  const QPoint designed(kInformationWindowPlace.left, kInformationWindowPlace.top);
+  const int widthLimit = WorkArea(*this, designed).width - kSizeableFrame.width();
+  const InformationLayout layout = LayOutInformationWindow(view, QtTextMetrics(font()), widthLimit);
+  for (std::size_t i = 0; i < labels_.size(); ++i) labels_[i]->setGeometry(Rect(layout.labels[i]));
+  for (std::size_t i = 0; i < panels_.size(); ++i) {
+    panels_[i]->setGeometry(Rect(layout.panels[i]));
+    fields_[i]->setGeometry(Rect(layout.field));
+  }
+  notes_->setGeometry(Rect(layout.notes));
+  download_->setGeometry(Rect(layout.download));
+  cancel_->setGeometry(Rect(layout.cancel));
+  resize(layout.clientWidth, layout.clientHeight);
 }
 
 int InformationWindow::ShowModal(const InformationView& view) {
   setWindowTitle(ToQt(view.caption));
-  for (auto [field, text] : {std::pair{product_, &view.product},
-                             {firmware_, &view.firmware},
-                             {checksum_, &view.checksum},
-                             {compileDate_, &view.compileDate}}) {
-    field->setText(ToQt(*text));
-    field->setCursorPosition(0);
+  const std::string* texts[] = {&view.product, &view.firmware, &view.checksum, &view.compileDate};
+  for (std::size_t i = 0; i < fields_.size(); ++i) {
+    fields_[i]->setText(ToQt(*texts[i]));
+    fields_[i]->setCursorPosition(0);
   }
   notes_->setPlainText(ToQt(view.notes));
+  Layout(view);
+  // At the designed place the first time, where the user left it later; whole on the screen.
+  const QPoint designed(kInformationWindowPlace.left, kInformationWindowPlace.top);
+  PlaceInWorkArea(*this, placed_ ? pos() : designed, kSizeableFrame);
+  placed_ = true;
   cancel_->setFocus();
   return RunModal(*this) == QDialog::Accepted ? kModalOk : kModalCancel;
 }

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QDialog>
+#include <array>
 
+class QFrame;
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -13,7 +16,9 @@ struct InformationView;
 namespace downloader::qtui {
 
 /// The information window (MainForm): the image's product, firmware, checksum, compile
-/// date and notes, with Download and Cancel. Created hidden; shown only modally.
+/// date and notes, with Download and Cancel. Created hidden; shown only modally, laid out
+/// by the model for the texts it shows in the font at hand, at its designed place or as
+/// near it as the screen's work area allows.
 class InformationWindow : public QDialog {
  public:
   InformationWindow();
@@ -24,15 +29,15 @@ class InformationWindow : public QDialog {
   int ShowModal(const InformationView& view);
 
  private:
-  QLineEdit* AddField(const char* name, const char* label, int top);
+  void Layout(const InformationView& view);
 
-  QLineEdit* product_;
-  QLineEdit* firmware_;
-  QLineEdit* checksum_;
-  QLineEdit* compileDate_;
+  std::array<QLabel*, 5> labels_;
+  std::array<QFrame*, 4> panels_;
+  std::array<QLineEdit*, 4> fields_;
   QPlainTextEdit* notes_;
   QPushButton* cancel_;
   QPushButton* download_;
+  bool placed_ = false;
 };
 
 }  // namespace downloader::qtui

@@ -27,11 +27,6 @@ constexpr int kGridFrame = 2;  // the sunken border on each side
 constexpr int kScrollBarWidth = 16;
 constexpr QColor kWarningYellow{255, 255, 0};
 
-struct GridTextMeasure {
-  QFontMetrics metrics;
-  int operator()(std::string_view text) const { return metrics.horizontalAdvance(ToQt(text)); }
-};
-
 // The warning picture: a yellow triangle with a black exclamation mark, on a transparent
 // background, drawn for its 32 x 32 box.
 class WarningPicture : public QWidget {
@@ -104,9 +99,9 @@ class IndicatorShape : public QWidget {
   QColor fill_;
 };
 
-bool InstallGridMeasure(TProgressForm& form) {
-  if (form.MeasureText.target<GridTextMeasure>() != nullptr) return false;
-  form.MeasureText = GridTextMeasure{QFontMetrics(WindowFont())};
+bool InstallTextMetrics(TProgressForm& form) {
+  if (dynamic_cast<const QtTextMetrics*>(form.Metrics.get()) != nullptr) return false;
+  form.Metrics = std::make_shared<QtTextMetrics>(WindowFont());
   return true;
 }
 
@@ -282,8 +277,8 @@ ProgressWindow::ProgressWindow() {
 
 void ProgressWindow::Bind(TProgressForm& form) {
   form_ = &form;
-  // The first show after the toolkit came up lays the grid out again in its own font.
-  if (InstallGridMeasure(form)) form.FormShow();
+  // The first show after the toolkit came up lays the window out again in its own font.
+  if (InstallTextMetrics(form)) form.FormShow();
 }
 
 void ProgressWindow::Sync() {
@@ -329,8 +324,7 @@ void ProgressWindow::ShowModeless(TProgressForm& form) {
   Bind(form);
   if (!isVisible()) setWindowModality(Qt::NonModal);
   Sync();
-  if (!placed_) move(form.Left, form.Top);
-  placed_ = true;
+  PlaceOnScreen();
   show();
   raise();
 }
@@ -340,8 +334,7 @@ int ProgressWindow::ShowModal(TProgressForm& form) {
   if (isVisible()) hide();
   setWindowModality(Qt::ApplicationModal);
   Sync();
-  if (!placed_) move(form.Left, form.Top);
-  placed_ = true;
+  PlaceOnScreen();
   show();
   raise();
   activateWindow();
@@ -353,6 +346,12 @@ int ProgressWindow::ShowModal(TProgressForm& form) {
   while (modalResult_ == 0 && isVisible()) WaitAndProcessMessages(kModalStep);
   modal_ = false;
   return modalResult_ != 0 ? modalResult_ : kModalCancel;
+}
+
+void ProgressWindow::PlaceOnScreen() {
+  // At the designed place the first time, where the user left it later; whole on the screen.
+  PlaceInWorkArea(*this, placed_ ? pos() : QPoint(form_->Left, form_->Top), kDialogFrame);
+  placed_ = true;
 }
 
 void ProgressWindow::Close() {

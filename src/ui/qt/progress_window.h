@@ -18,8 +18,9 @@ namespace downloader::qtui {
 class IndicatorShape;
 class ProgressWindow;
 
-/// Gives `form` the grid font's text widths, unless it has them already; true when it did.
-bool InstallGridMeasure(TProgressForm& form);
+/// Gives `form` the metrics of the windows' font, unless it has them already; true when it
+/// did.
+bool InstallTextMetrics(TProgressForm& form);
 
 /// The port status grid drawn from the model's TStringGrid: a 2-pixel sunken frame, one
 /// fixed header row and one fixed column in the face colour, rows 18 pixels high with a
@@ -70,6 +71,7 @@ class ProgressWindow : public QDialog {
  private:
   void Bind(TProgressForm& form);
   void Sync();
+  void PlaceOnScreen();
 
   TProgressForm* form_ = nullptr;
   bool placed_ = false;

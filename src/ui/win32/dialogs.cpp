@@ -38,11 +38,15 @@ int CaptionRoom(const std::wstring& caption, int dpi) {
   return size.cx + Scale(kTitleBarExtras, dpi);
 }
 
-// A static text and OK, laid out around the text.
+// A static text and OK, laid out around the text; where the work area is too small for the
+// whole text, the text scrolls in a box as large as the work area allows.
 class TextDialog {
  public:
   TextDialog(HWND owner, const std::string& title, const std::string& text, TextLook look)
-      : owner_(owner), title_(Wide(title)), text_(WideLines(text)), look_(look) {}
+      : owner_(owner),
+        title_(Wide(title)),
+        text_(WideLines(look == TextLook::kColumns ? ExpandTabs(text) : text)),
+        look_(look) {}
 
   void Run() {
     window_ = CreateDialogWindow(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME,
@@ -53,13 +57,8 @@ class TextDialog {
     SetApplicationIcon(window_);
     const int dpi = DpiOf(window_);
     const HFONT font = look_ == TextLook::kColumns ? FixedFont(dpi) : WindowFont(dpi);
-    const HWND label =
-        CreateControl(window_, L"STATIC", text_.c_str(), WS_VISIBLE | SS_LEFT | SS_NOPREFIX);
-    ::SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    const HWND ok =
-        CreateControl(window_, L"BUTTON", L"OK", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, IDOK);
 
-    // The text's own size, tabs expanded as the static control expands them.
+    // The text's own size.
     const HDC dc = ::GetDC(window_);
     const HGDIOBJ previous = ::SelectObject(dc, font);
     RECT extent{0, 0, 0, 0};
@@ -68,30 +67,67 @@ class TextDialog {
     ::SelectObject(dc, previous);
     ::ReleaseDC(window_, dc);
 
+    // The room the work area leaves inside the frame.
+    const DWORD style = static_cast<DWORD>(::GetWindowLongW(window_, GWL_STYLE));
+    const DWORD exStyle = static_cast<DWORD>(::GetWindowLongW(window_, GWL_EXSTYLE));
+    RECT frame{0, 0, 0, 0};
+    ::AdjustWindowRectExForDpi(&frame, style, FALSE, exStyle, static_cast<UINT>(dpi));
+    const HWND nearest = owner_ != nullptr ? owner_ : window_;
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    ::GetMonitorInfoW(::MonitorFromWindow(nearest, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    const RECT work = monitor.rcWork;
     const int margin = Scale(kMargin, dpi);
     const int buttonWidth = Scale(kButtonWidth, dpi);
     const int buttonHeight = Scale(kButtonHeight, dpi);
-    const int width = std::max({static_cast<int>(extent.right) + 2 * margin,
-                                buttonWidth + 2 * margin, CaptionRoom(title_, dpi)});
-    const int height = extent.bottom + Scale(kButtonGap, dpi) + buttonHeight + 2 * margin;
-    ::SetWindowPos(label, nullptr, (width - extent.right) / 2, margin, extent.right, extent.bottom,
+    const int gap = Scale(kButtonGap, dpi);
+    // A margin of the work area stays free around the dialog, whatever frame a window
+    // manager draws for it.
+    const int roomWidth = (work.right - work.left) - (frame.right - frame.left) - 4 * margin;
+    const int roomHeight =
+        (work.bottom - work.top) - (frame.bottom - frame.top) - 4 * margin - gap - buttonHeight;
+
+    int textWidth = extent.right;
+    int textHeight = extent.bottom;
+    HWND text = nullptr;
+    if (textWidth <= roomWidth && textHeight <= roomHeight) {
+      text = CreateControl(window_, L"STATIC", text_.c_str(), WS_VISIBLE | SS_LEFT | SS_NOPREFIX);
+    } else {
+      // A read-only box with scroll bars, each as large as the text or the work area allows.
+      const int bar = ::GetSystemMetricsForDpi(SM_CXVSCROLL, static_cast<UINT>(dpi));
+      const int inset = 2 * ::GetSystemMetricsForDpi(SM_CXEDGE, static_cast<UINT>(dpi)) + 4;
+      textWidth = std::min(textWidth + bar + inset, roomWidth);
+      textHeight = std::min(textHeight + bar + inset, roomHeight);
+      text = CreateControl(window_, L"EDIT", text_.c_str(),
+                           WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY |
+                               ES_AUTOHSCROLL | ES_AUTOVSCROLL,
+                           0, WS_EX_CLIENTEDGE);
+    }
+    ::SendMessageW(text, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    const HWND ok =
+        CreateControl(window_, L"BUTTON", L"OK", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, IDOK);
+
+    const int width = std::max({textWidth + 2 * margin, buttonWidth + 2 * margin,
+                                std::min(CaptionRoom(title_, dpi), roomWidth + 2 * margin)});
+    const int height = textHeight + gap + buttonHeight + 2 * margin;
+    ::SetWindowPos(text, nullptr, (width - textWidth) / 2, margin, textWidth, textHeight,
                    SWP_NOZORDER);
     ::SetWindowPos(ok, nullptr, (width - buttonWidth) / 2, height - margin - buttonHeight,
                    buttonWidth, buttonHeight, SWP_NOZORDER);
     RECT outer{0, 0, width, height};
-    ::AdjustWindowRectExForDpi(&outer, static_cast<DWORD>(::GetWindowLongW(window_, GWL_STYLE)),
-                               FALSE, static_cast<DWORD>(::GetWindowLongW(window_, GWL_EXSTYLE)),
-                               static_cast<UINT>(dpi));
-    // Centred on the owner, or on the screen's work area.
-    RECT around{};
-    if (owner_ == nullptr || !::GetWindowRect(owner_, &around)) {
-      ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &around, 0);
-    }
+    ::AdjustWindowRectExForDpi(&outer, style, FALSE, exStyle, static_cast<UINT>(dpi));
+    // Centred on the owner, or on the work area; whole inside the work area.
+    RECT around = work;
+    if (owner_ != nullptr) ::GetWindowRect(owner_, &around);
     const int outerWidth = outer.right - outer.left;
     const int outerHeight = outer.bottom - outer.top;
-    const int left = std::max<LONG>(around.left + (around.right - around.left - outerWidth) / 2, 0);
-    const int top = std::max<LONG>(around.top + (around.bottom - around.top - outerHeight) / 2, 0);
-    ::SetWindowPos(window_, HWND_TOP, left, top, outerWidth, outerHeight, SWP_SHOWWINDOW);
+    const ScreenRect placed =
+        KeepInside(ScreenRect{around.left + (around.right - around.left - outerWidth) / 2,
+                              around.top + (around.bottom - around.top - outerHeight) / 2,
+                              outerWidth, outerHeight},
+                   ScreenRect{work.left, work.top, work.right - work.left, work.bottom - work.top});
+    ::SetWindowPos(window_, HWND_TOP, placed.left, placed.top, outerWidth, outerHeight,
+                   SWP_SHOWWINDOW);
     ::SetForegroundWindow(window_);
     ::SendMessageW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(ok), TRUE);
 

@@ -1,7 +1,5 @@
 #include "ui/win32/information_window.h"
 
-#include <algorithm>
-
 #include "ui/main_form.h"
 #include "ui/win32/support.h"
 
@@ -9,39 +7,11 @@ namespace downloader::win32 {
 
 namespace {
 
-// The designed window: outer size and screen position.
-constexpr int kOuterWidth = 376;
-constexpr int kOuterHeight = 361;
-constexpr int kLeft = 362;
-constexpr int kTop = 142;
-
-// Labels size themselves to their text: at least as designed, wider where a font needs it.
-struct Label {
-  const char* caption;
-  PixelRect place;
-};
-constexpr std::array<Label, 5> kLabels = {{
-    {"Product:", {16, 16, 44, 17}},
-    {"Firmware:", {16, 40, 49, 17}},
-    {"Checksum:", {16, 64, 57, 17}},
-    {"Compile Date:", {16, 88, 70, 17}},
-    {"Notes:", {16, 112, 35, 17}},
-}};
-// Each field is framed by its panel: panels at left 90, the field 4, 2 inside.
-constexpr std::array<int, 4> kPanelTops = {14, 38, 62, 86};
-constexpr int kPanelLeft = 90;
-constexpr int kPanelWidth = 263;
-constexpr int kPanelHeight = 19;
-constexpr PixelRect kFieldInPanel{4, 2, 257, 16};
-constexpr PixelRect kNotes{16, 129, 338, 151};
-constexpr PixelRect kDownloadButton{191, 295, 75, 25};
-constexpr PixelRect kCancelButton{279, 295, 75, 25};
-
 constexpr DWORD kStyle =
     WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_THICKFRAME | WS_CLIPCHILDREN;
 
-PixelRect Panel(std::size_t index) {
-  return PixelRect{kPanelLeft, kPanelTops[index], kPanelWidth, kPanelHeight};
+PixelRect Rect(const TControl& control) {
+  return PixelRect{control.Left, control.Top, control.Width, control.Height};
 }
 
 }  // namespace
@@ -52,8 +22,8 @@ bool InformationWindow::Create(std::string& why) {
     why = "cannot open a window: " + SystemMessage(::GetLastError());
     return false;
   }
-  for (std::size_t i = 0; i < kLabels.size(); ++i) {
-    labels_[i] = CreateControl(window_, L"STATIC", Wide(kLabels[i].caption).c_str(),
+  for (std::size_t i = 0; i < labels_.size(); ++i) {
+    labels_[i] = CreateControl(window_, L"STATIC", Wide(kInformationLabels[i]).c_str(),
                                WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX);
   }
   for (HWND& field : fields_) {
@@ -63,9 +33,9 @@ bool InformationWindow::Create(std::string& why) {
                          WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, 0,
                          WS_EX_CLIENTEDGE);
   // Cancel first: it is first in the tab order and has the focus when the window opens.
-  cancel_ = CreateControl(window_, L"BUTTON", L"&Cancel",
+  cancel_ = CreateControl(window_, L"BUTTON", Wide(kCancelCaption).c_str(),
                           WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, IDCANCEL);
-  download_ = CreateControl(window_, L"BUTTON", L"&Download",
+  download_ = CreateControl(window_, L"BUTTON", Wide(kDownloadCaption).c_str(),
                             WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, IDOK);
   SetApplicationIcon(window_);
   Layout();
@@ -75,34 +45,37 @@ bool InformationWindow::Create(std::string& why) {
 void InformationWindow::Layout() {
   const int dpi = DpiOf(window_);
   const HFONT font = WindowFont(dpi);
+  const ScreenRect area =
+      WorkAreaAt(kInformationWindowPlace.left, kInformationWindowPlace.top, dpi);
+  const int widthLimit = DesignedPixels(area.width, dpi) - kSizeableFrame.width;
+  layout_ = LayOutInformationWindow(view_, Win32TextMetrics(dpi), widthLimit);
   for (HWND control : {notes_, cancel_, download_}) {
     ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   }
   for (std::size_t i = 0; i < labels_.size(); ++i) {
     ::SendMessageW(labels_[i], WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    PixelRect place = kLabels[i].place;
-    place.width = std::max(place.width, TextWidth(kLabels[i].caption, font, dpi) + 1);
-    Place(labels_[i], place, dpi, true);
+    Place(labels_[i], Rect(layout_.labels[i]), dpi, true);
   }
+  // The panels are frames drawn on the window (PaintFrames), each field inside its own.
   for (std::size_t i = 0; i < fields_.size(); ++i) {
-    const PixelRect panel = Panel(i);
+    const TControl& panel = layout_.panels[i];
     ::SendMessageW(fields_[i], WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     Place(fields_[i],
-          PixelRect{panel.left + kFieldInPanel.left, panel.top + kFieldInPanel.top,
-                    kFieldInPanel.width, kFieldInPanel.height},
+          PixelRect{panel.Left + layout_.field.Left, panel.Top + layout_.field.Top,
+                    layout_.field.Width, layout_.field.Height},
           dpi, true);
   }
-  Place(notes_, kNotes, dpi, true);
-  Place(download_, kDownloadButton, dpi, true);
-  Place(cancel_, kCancelButton, dpi, true);
-  SetClientSize(window_, kOuterWidth - kSizeableFrame.width, kOuterHeight - kSizeableFrame.height);
+  Place(notes_, Rect(layout_.notes), dpi, true);
+  Place(download_, Rect(layout_.download), dpi, true);
+  Place(cancel_, Rect(layout_.cancel), dpi, true);
+  SetClientSize(window_, layout_.clientWidth, layout_.clientHeight);
   ::InvalidateRect(window_, nullptr, TRUE);
 }
 
 void InformationWindow::PaintFrames(HDC dc) const {
   const int dpi = DpiOf(window_);
-  for (std::size_t i = 0; i < fields_.size(); ++i) {
-    const PixelRect panel = Scale(Panel(i), dpi);
+  for (const TControl& design : layout_.panels) {
+    const PixelRect panel = Scale(Rect(design), dpi);
     RECT frame{panel.left, panel.top, panel.left + panel.width, panel.top + panel.height};
     ::DrawEdge(dc, &frame, BDR_SUNKENOUTER, BF_RECT);
   }
@@ -115,11 +88,14 @@ int InformationWindow::ShowModal(const InformationView& view) {
     ::SetWindowTextW(fields_[i], Wide(*texts[i]).c_str());
   }
   ::SetWindowTextW(notes_, WideLines(view.notes).c_str());
-  if (!placed_) MoveTo(window_, kLeft, kTop);
-  placed_ = true;
+  view_ = view;
+  Layout();
+  // At the designed place the first time, where the user left it later; whole on the screen.
+  PlaceInWorkArea(window_, kInformationWindowPlace.left, kInformationWindowPlace.top, placed_);
 
   result_ = 0;
   ::ShowWindow(window_, SW_SHOW);
+  RecheckPlacementSoon(window_);
   ::SetForegroundWindow(window_);
   // Every display starts as the first: Cancel focused and default.
   ::SendMessageW(window_, DM_SETDEFID, IDCANCEL, 0);
@@ -172,6 +148,8 @@ INT_PTR InformationWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         return TRUE;
       }
       return FALSE;
+    case WM_TIMER:
+      return RecheckPlacement(window_, wParam) ? TRUE : FALSE;
     case WM_DPICHANGED: {
       const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
       ::SetWindowPos(window_, nullptr, suggested->left, suggested->top, 0, 0,

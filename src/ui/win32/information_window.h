@@ -3,16 +3,14 @@
 #include <array>
 #include <string>
 
+#include "ui/main_form.h"
 #include "ui/win32/windows_api.h"
-
-namespace downloader {
-struct InformationView;
-}
 
 namespace downloader::win32 {
 
 /// The information window (MainForm) as a dialog of the system's class: outer size
-/// 376 x 361 at 362, 142 (at 96 dpi, scaled with the monitor's resolution), the resizable
+/// 376 x 361 at 362, 142 (at 96 dpi, scaled with the monitor's resolution; laid out by the
+/// model for its texts in the font at hand, kept inside the work area), the resizable
 /// frame with system menu and minimize, four framed read-only fields, the Notes memo with
 /// its vertical scroll bar, and Download and Cancel, Cancel first in the tab order,
 /// focused and default when the window opens. Enter presses the focused button, Esc and
@@ -39,6 +37,8 @@ class InformationWindow {
   HWND notes_ = nullptr;
   HWND download_ = nullptr;
   HWND cancel_ = nullptr;
+  InformationView view_;
+  InformationLayout layout_;
   bool placed_ = false;
   int result_ = 0;
 };

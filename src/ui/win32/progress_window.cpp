@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <optional>
 
 #include "ui/progress_form.h"
@@ -28,9 +29,6 @@ constexpr int kGridFrame = 2;  // the sunken border on each side
 constexpr int kScrollBarWidth = 16;
 constexpr int kTextInset = 2;  // cell text at the cell's left + 2, top + 2
 constexpr COLORREF kGridLine = RGB(192, 192, 192);
-// A static text without a designed size is as wide as its text and this high.
-constexpr int kTextMargin = 4;
-constexpr int kTextHeight = 16;
 
 COLORREF Colour(uint32_t rgb) {
   return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
@@ -40,14 +38,10 @@ PixelRect Rect(const TControl& control) {
   return PixelRect{control.Left, control.Top, control.Width, control.Height};
 }
 
-// A static text's rectangle: its designed size, wider where its text needs it in the font
-// at `dpi`.
-PixelRect TextRect(const TControl& control, const std::string& text, bool bold, int dpi, int dx = 0,
-                   int dy = 0) {
-  PixelRect r{control.Left + dx, control.Top + dy, control.Width, control.Height};
-  r.width = std::max(r.width, TextWidth(text, WindowFont(dpi, bold), dpi) + kTextMargin);
-  if (r.height <= 0) r.height = kTextHeight;
-  return r;
+// A component of the panel, which has no bevel: placed on the window, offset by the panel.
+PixelRect InPanel(const TControl& control, const TPanel& panel) {
+  return PixelRect{panel.Left + control.Left, panel.Top + control.Top, control.Width,
+                   control.Height};
 }
 
 ProgressWindow* Owner(HWND control) {
@@ -468,13 +462,12 @@ bool ProgressWindow::Create(std::string& why) {
 
 void ProgressWindow::Bind(TProgressForm& form) {
   form_ = &form;
-  // Column widths from the grid font's own text widths; the first show lays the window out
-  // again with them.
-  struct GridTextMeasure {
-    int operator()(std::string_view text) const { return DesignTextWidth(text); }
-  };
-  if (form.MeasureText.target<GridTextMeasure>() == nullptr) {
-    form.MeasureText = GridTextMeasure{};
+  // The layout measures its texts in the font drawn at the window's resolution; the first
+  // show, and a show at another resolution, lays the window out again with them.
+  const int dpi = DpiOf(window_);
+  const auto* metrics = dynamic_cast<const Win32TextMetrics*>(form.Metrics.get());
+  if (metrics == nullptr || metrics->Dpi() != dpi) {
+    form.Metrics = std::make_shared<Win32TextMetrics>(dpi);
     form.FormShow();
   }
 }
@@ -521,28 +514,20 @@ void ProgressWindow::Sync() {
   }
 
   SetText(portStatusText_, Wide(form.PortStatusText.Caption));
-  Place(portStatusText_, TextRect(form.PortStatusText, form.PortStatusText.Caption, true, dpi), dpi,
-        form.PortStatusText.Visible);
+  Place(portStatusText_, Rect(form.PortStatusText), dpi, form.PortStatusText.Visible);
   SetText(scanningText_, Wide(form.ScanningText.Text));
-  Place(scanningText_, TextRect(form.ScanningText, form.ScanningText.Text, true, dpi), dpi,
-        form.ScanningText.Visible);
+  Place(scanningText_, Rect(form.ScanningText), dpi, form.ScanningText.Visible);
 
-  // The panel has no bevel: its components are placed on the window, offset by it.
   const TPanel& panel = form.DownloadStatus;
   SetText(downloadStatusText_, Wide(form.StaticText1.Caption));
-  Place(downloadStatusText_,
-        TextRect(form.StaticText1, form.StaticText1.Caption, true, dpi, panel.Left, panel.Top), dpi,
+  Place(downloadStatusText_, InPanel(form.StaticText1, panel), dpi,
         panel.Visible && form.StaticText1.Visible);
   for (int slot = 0; slot < 8; ++slot) {
     const TEdit& name = form.ProgName(slot);
     SetText(progNames_[slot], Wide(name.Text));
-    Place(progNames_[slot], TextRect(name, name.Text, false, dpi, panel.Left, panel.Top), dpi,
-          panel.Visible && name.Visible);
+    Place(progNames_[slot], InPanel(name, panel), dpi, panel.Visible && name.Visible);
     const TGauge& gauge = form.ProgressBar(slot);
-    PixelRect bar = Rect(gauge);
-    bar.left += panel.Left;
-    bar.top += panel.Top;
-    Place(gauges_[slot], bar, dpi, panel.Visible && gauge.Visible);
+    Place(gauges_[slot], InPanel(gauge, panel), dpi, panel.Visible && gauge.Visible);
     const std::pair<int, int> drawn{gauge.Progress, gauge.MaxValue};
     if (drawnGauges_[slot] != drawn) {
       drawnGauges_[slot] = drawn;
@@ -572,9 +557,10 @@ void ProgressWindow::Sync() {
 }
 
 void ProgressWindow::Show() {
-  if (!placed_) MoveTo(window_, form_->Left, form_->Top);
-  placed_ = true;
+  // At the designed place the first time, where the user left it later; whole on the screen.
+  PlaceInWorkArea(window_, form_->Left, form_->Top, placed_);
   ::SetWindowPos(window_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
+  RecheckPlacementSoon(window_);
   ::SetForegroundWindow(window_);
 }
 
@@ -651,11 +637,16 @@ INT_PTR ProgressWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         return TRUE;
       }
       return FALSE;
+    case WM_TIMER:
+      return RecheckPlacement(window_, wParam) ? TRUE : FALSE;
     case WM_DPICHANGED: {
       const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
       ::SetWindowPos(window_, nullptr, suggested->left, suggested->top, 0, 0,
                      SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-      if (form_ != nullptr) Sync();
+      if (form_ != nullptr) {
+        Bind(*form_);
+        Sync();
+      }
       return TRUE;
     }
     default:

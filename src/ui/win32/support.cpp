@@ -18,6 +18,9 @@ constexpr wchar_t kDesignedFace[] = L"MS Sans Serif";
 constexpr const wchar_t* kScalableFaces[] = {L"Microsoft Sans Serif", L"Tahoma"};
 constexpr wchar_t kFixedFace[] = L"Courier New";
 constexpr int kApplicationIconId = 1;
+// A shown window's place is looked at again once its window manager has framed it.
+constexpr UINT_PTR kPlacementTimer = 0x4B57;
+constexpr UINT kPlacementRecheck = 300;  // ms
 // The longest a modal wait leaves posted handlers and messages unprocessed.
 constexpr std::chrono::milliseconds kModalStep{50};
 
@@ -130,19 +133,86 @@ HFONT FixedFont(int dpi) {
   return font;
 }
 
-int DesignTextWidth(std::string_view text, bool bold) {
-  return TextWidth(text, WindowFont(kDesignDpi, bold), kDesignDpi);
+int DesignedPixels(int devicePixels, int dpi) {
+  // One device pixel more: a rectangle's scaled width may be one less than its length scaled.
+  return dpi == kDesignDpi ? devicePixels : Unscale(devicePixels + 1, dpi) + 1;
 }
 
-int TextWidth(std::string_view text, HFONT font, int dpi) {
+TextSize Win32TextMetrics::Extent(std::string_view text, bool bold) const {
   const HDC dc = MeasuringContext();
-  const std::wstring wide = Wide(text);
-  const HGDIOBJ previous = ::SelectObject(dc, font);
-  SIZE size{};
-  ::GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &size);
+  const std::wstring wide = WideLines(text);
+  const HGDIOBJ previous = ::SelectObject(dc, WindowFont(dpi_, bold));
+  RECT extent{0, 0, 0, 0};
+  ::DrawTextW(dc, wide.c_str(), static_cast<int>(wide.size()), &extent,
+              DT_CALCRECT | DT_NOPREFIX | DT_EXPANDTABS | DT_LEFT);
   ::SelectObject(dc, previous);
-  // In designed pixels, rounded up: the scaled span holds the whole text.
-  return dpi == kDesignDpi ? size.cx : Unscale(size.cx, dpi) + 1;
+  return TextSize{DesignedPixels(extent.right, dpi_), DesignedPixels(extent.bottom, dpi_)};
+}
+
+int Win32TextMetrics::WrappedHeight(std::string_view text, int width, bool bold) const {
+  const HDC dc = MeasuringContext();
+  const std::wstring wide = WideLines(text);
+  const HGDIOBJ previous = ::SelectObject(dc, WindowFont(dpi_, bold));
+  // Broken as narrow as the control may come out: its scaled width less one pixel.
+  RECT extent{0, 0, Scale(width, dpi_) - (dpi_ == kDesignDpi ? 0 : 1), 0};
+  ::DrawTextW(dc, wide.c_str(), static_cast<int>(wide.size()), &extent,
+              DT_CALCRECT | DT_NOPREFIX | DT_EXPANDTABS | DT_LEFT | DT_WORDBREAK);
+  ::SelectObject(dc, previous);
+  return DesignedPixels(extent.bottom, dpi_);
+}
+
+ScreenRect WorkAreaAt(int designLeft, int designTop, int dpi) {
+  const POINT at{Scale(designLeft, dpi), Scale(designTop, dpi)};
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  RECT work{};
+  if (::GetMonitorInfoW(::MonitorFromPoint(at, MONITOR_DEFAULTTOPRIMARY), &info)) {
+    work = info.rcWork;
+  } else {
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  }
+  return ScreenRect{work.left, work.top, work.right - work.left, work.bottom - work.top};
+}
+
+void RecheckPlacementSoon(HWND window) {
+  ::SetTimer(window, kPlacementTimer, kPlacementRecheck, nullptr);
+}
+
+bool RecheckPlacement(HWND window, WPARAM timer) {
+  if (timer != kPlacementTimer) return false;
+  ::KillTimer(window, kPlacementTimer);
+  RECT now{};
+  ::GetWindowRect(window, &now);
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  if (!::GetMonitorInfoW(::MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor)) {
+    return true;
+  }
+  const RECT& work = monitor.rcWork;
+  const ScreenRect inside =
+      KeepInside(ScreenRect{now.left, now.top, now.right - now.left, now.bottom - now.top},
+                 ScreenRect{work.left, work.top, work.right - work.left, work.bottom - work.top});
+  if (inside.left != now.left || inside.top != now.top) {
+    ::SetWindowPos(window, nullptr, inside.left, inside.top, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  return true;
+}
+
+void PlaceInWorkArea(HWND window, int designLeft, int designTop, bool& placed) {
+  const int dpi = DpiOf(window);
+  RECT now{};
+  ::GetWindowRect(window, &now);
+  ScreenRect outer{now.left, now.top, now.right - now.left, now.bottom - now.top};
+  if (!placed) {
+    outer.left = Scale(designLeft, dpi);
+    outer.top = Scale(designTop, dpi);
+  }
+  placed = true;
+  const ScreenRect inside = KeepInside(outer, WorkAreaAt(designLeft, designTop, dpi));
+  if (inside.left == now.left && inside.top == now.top) return;
+  ::SetWindowPos(window, nullptr, inside.left, inside.top, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void Place(HWND child, const PixelRect& design, int dpi, bool visible) {
@@ -179,12 +249,6 @@ void SetClientSize(HWND window, int designWidth, int designHeight) {
   const int height = outer.bottom - outer.top;
   if (now.right - now.left == width && now.bottom - now.top == height) return;
   ::SetWindowPos(window, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-void MoveTo(HWND window, int designLeft, int designTop) {
-  const int dpi = DpiOf(window);
-  ::SetWindowPos(window, nullptr, Scale(designLeft, dpi), Scale(designTop, dpi), 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 HWND CreateDialogWindow(DWORD style, DWORD exStyle, HWND owner, DLGPROC proc, void* self) {

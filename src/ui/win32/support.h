@@ -12,6 +12,7 @@
 
 #include "ui/win32/layout.h"
 #include "ui/win32/windows_api.h"
+#include "ui/window_layout.h"
 
 namespace downloader::win32 {
 
@@ -31,11 +32,30 @@ int DpiOf(HWND window);
 HFONT WindowFont(int dpi, bool bold = false);
 /// A fixed-pitch font of about the same size, for texts laid out in columns (the help).
 HFONT FixedFont(int dpi);
-/// A text's width in designed pixels in the window font at 96 dpi (the grid's columns are
-/// sized from it).
-int DesignTextWidth(std::string_view text, bool bold = false);
-/// A text's width in `font` at `dpi`, in designed pixels (rounded up).
-int TextWidth(std::string_view text, HFONT font, int dpi);
+/// The sizes of texts in the window font at `dpi` (the face the system draws there, a
+/// substitute included), in designed pixels, rounded up so that the scaled room holds them.
+class Win32TextMetrics final : public TextMetrics {
+ public:
+  explicit Win32TextMetrics(int dpi) : dpi_(dpi) {}
+  int Dpi() const { return dpi_; }
+  TextSize Extent(std::string_view text, bool bold = false) const override;
+  int WrappedHeight(std::string_view text, int width, bool bold = false) const override;
+
+ private:
+  int dpi_;
+};
+
+/// A device length in designed pixels at `dpi`, rounded up: the scaled length of the result
+/// holds it even where a rectangle's scaled edges round inwards.
+int DesignedPixels(int devicePixels, int dpi);
+
+/// The work area of the monitor that holds the designed point (`designLeft`, `designTop`)
+/// scaled to `dpi`, in device pixels.
+ScreenRect WorkAreaAt(int designLeft, int designTop, int dpi);
+/// Moves `window` so that its outer top left lies at the designed screen position, scaled,
+/// the first time (`placed` false), else where it is; in either case only as far as needed
+/// to keep it whole inside its monitor's work area. Sets `placed`.
+void PlaceInWorkArea(HWND window, int designLeft, int designTop, bool& placed);
 
 /// A child at its designed rectangle scaled to `dpi`, shown or hidden; nothing is done to
 /// what is already so.
@@ -43,11 +63,16 @@ void Place(HWND child, const PixelRect& design, int dpi, bool visible);
 /// A control's text, set only when it differs (no flicker).
 void SetText(HWND control, const std::wstring& text);
 
+/// A window manager frames a shown window in its own way and may leave it a little
+/// otherwise than placed: a moment after the show, RecheckPlacement (on the window's
+/// WM_TIMER) moves it back inside its monitor's work area, only as far as needed. True
+/// when the timer was this one.
+void RecheckPlacementSoon(HWND window);
+bool RecheckPlacement(HWND window, WPARAM timer);
+
 /// Sizes `window` so that its client area is the designed client size scaled to its dpi,
-/// with whatever frame the system draws today. MoveTo puts its outer top left at the
-/// designed screen position, scaled.
+/// with whatever frame the system draws today.
 void SetClientSize(HWND window, int designWidth, int designHeight);
-void MoveTo(HWND window, int designLeft, int designTop);
 
 /// A hidden, empty window of the system's dialog class, so that Tab, Enter on the focused
 /// button, Esc and Alt with a button's letter work as in every dialog. `proc` gets `self`

@@ -216,7 +216,10 @@ TEST_F(QtWindowsTest, TenPortsScrollTheGrid) {
   // Columns 0..4 measured in the window's font fill the grid beside the scroll bar.
   const auto& widths = ProgressForm->PortStatus.ColWidths;
   EXPECT_EQ(grid.width(), 9 + widths[0] + widths[1] + widths[2] + widths[3] + widths[4] + 16);
-  EXPECT_EQ(widths[1], QFontMetrics(grid.font()).horizontalAdvance("No Korvanetics Found") + 15);
+  const QRect sample = QFontMetrics(grid.font())
+                           .boundingRect(QRect(0, 0, 1000, 100), Qt::AlignLeft | Qt::AlignTop,
+                                         "No Korvanetics Found");
+  EXPECT_EQ(widths[1], sample.width() + 15);
   EXPECT_EQ(progress.width(), 21 + grid.width() + 26 - 6);
 
   ProgressForm->PortStatus.SetTopRow(9);  // as the scan does for a late row
