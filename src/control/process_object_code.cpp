@@ -1,6 +1,7 @@
 #include "control/process_object_code.h"
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "image/image_file.h"
@@ -24,6 +25,16 @@ std::string CurrentDirectory() {
   std::error_code error;
   const auto directory = std::filesystem::current_path(error);
   return error ? std::string() : NameOf(directory);
+}
+
+// The open-file dialog of Windows makes the folder it ends in the current one, whatever its
+// flags ask: a master's later relative names would be looked up there.
+std::optional<std::string> OpenFileKeepingFolder() {
+  std::error_code error;
+  const std::filesystem::path folder = std::filesystem::current_path(error);
+  auto chosen = Windows().OpenFileDialog(MainForm->OpenDialog);
+  if (!error) std::filesystem::current_path(folder, error);
+  return chosen;
 }
 
 std::string FullName(const std::string& name) {
@@ -87,7 +98,7 @@ void ProcessObjectCode() {
       return;
     }
     if (ObjectFileName.empty() && !embedded) {
-      const auto chosen = Windows().OpenFileDialog(MainForm->OpenDialog);
+      const auto chosen = OpenFileKeepingFolder();
       if (!chosen) {
         ReportLine(kChannelEvent, "041-User cancelled open-file dialog.");
         return;

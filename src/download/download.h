@@ -71,10 +71,12 @@ std::string VersionRejectedText(std::string_view company);
 void DownloadToDevice();
 
 /// Sends slot `slot` (0..7) of ImageBuffer to the `type` module on the open pool port
-/// `poolSlot`: reset and identification exchange, the slot byte (types 3..6), every
-/// packet with its echo and status byte, then one zero byte in every case. Advances the
-/// slot's bar and blinks TXStatus (at most once per 25 ms). False after reporting 024
-/// (status 2) or 025 (any other status, or none within 40 ms). Main thread; blocks.
+/// `poolSlot`: reset and identification exchange, the slot byte (types 3..6) and its echo,
+/// every packet with its echo and status byte, then one zero byte and its echo. Advances
+/// the slot's bar and blinks TXStatus (at most once per 25 ms). False after reporting 024
+/// (status 2) or 025: the module not identified as `type` (then nothing more is sent), or
+/// an echo that is not the bytes sent, or any other status, or none within 40 ms (the zero
+/// byte still goes out). Main thread; blocks.
 bool DownloadSlot(DeviceType type, int slot, int poolSlot);
 
 }  // namespace downloader

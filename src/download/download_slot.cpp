@@ -40,23 +40,33 @@ bool DownloadSlot(DeviceType type, int slot, int poolSlot) {
   if (slot < 0 || slot >= static_cast<int>(image_layout::kSlotsPerImage)) return false;
   TProgressForm& form = *ProgressForm;
   TSerial& port = SerialPool(poolSlot);
-  bool ok = true;
 
-  // The reset and the exchange put the module into the state in which it takes a slot;
-  // a module that did not answer fails at the first status byte instead.
+  // The reset and the exchange put the module into the state in which it takes a slot. A
+  // slot without packets has no status byte that would show a module that did not answer.
   std::string name, version, echo;
   DeviceType found = 0;
-  IdentifyDevice(poolSlot, type, name, version, echo, found);
+  if (!IdentifyDevice(poolSlot, type, name, version, echo, found) || found != type) {
+    // No slot was announced, so none is closed: to a module that waits for its slot
+    // number, a zero byte would be slot 0's.
+    ReportError(kMsgCommunicationFailure);
+    return false;
+  }
 
+  bool ok = true;
   if (type >= 3 && type <= 6) {
-    port.WriteByte(static_cast<uint8_t>(slot), kWriteTimeout);
-    port.ReadBlock(1, kSlotEchoTimeout);
+    // The module echoes the number it heard, and takes the packets into that slot.
+    const uint8_t slotByte = static_cast<uint8_t>(slot);
+    port.WriteByte(slotByte, kWriteTimeout);
+    if (!Echoed(port, &slotByte, 1, kSlotEchoTimeout)) {
+      ok = false;
+      ReportError(kMsgCommunicationFailure);
+    }
   }
 
   const std::size_t s = static_cast<std::size_t>(slot);
   const int packets = std::min<int>(ImageBuffer.PacketCount(s), image_layout::kPacketsPerSlot);
   uint32_t last = 0;
-  for (int k = 0; k < packets; ++k) {
+  for (int k = 0; ok && k < packets; ++k) {
     if (k == 0 || GetTickCount() - last >= kIndicatorPeriod) {
       ToggleIndicator(form);
       last = GetTickCount();

@@ -1,5 +1,6 @@
 #include "identify/identify.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "image/object_image.h"
@@ -11,9 +12,28 @@ namespace downloader {
 
 namespace {
 
+// The port as the probe reads it, counting every byte that comes back.
+struct ProbeLine {
+  TSerial& serial;
+  int heard = 0;
+
+  int ReadByte(uint32_t timeoutMs) {
+    const int value = serial.ReadByte(timeoutMs);
+    if (value >= 0 && value <= 255) ++heard;
+    return value;
+  }
+  /// ReadBlock's count, or -1 when the port is closed.
+  int ReadBlock(int count, uint32_t timeoutMs) {
+    const int got = serial.ReadBlock(count, timeoutMs);
+    heard += std::max(got, 0);
+    return got;
+  }
+};
+
 // DTR high for the first 2 ms of a 52 ms BREAK resets the module; what it sent before is
 // thrown away.
-void ResetAndFlush(TSerial& port) {
+void ResetAndFlush(ProbeLine& line) {
+  TSerial& port = line.serial;
   port.SetDTR(true);
   port.SetBreak(true);
   Delay(2);
@@ -21,7 +41,7 @@ void ResetAndFlush(TSerial& port) {
   Delay(50);
   port.SetBreak(false);
   Delay(2);
-  port.ReadBlock(0, 0);
+  line.ReadBlock(0, 0);
 }
 
 // The name shown for an identified module of `type`: while the image carries a product
@@ -39,17 +59,17 @@ std::string Type2Version(int versionByte) {
   return std::string("v") + hex[0] + "." + hex[1];
 }
 
-bool IdentifyType2(TSerial& port, std::string& deviceName, std::string& version, std::string& echo,
-                   DeviceType& foundType) {
+bool IdentifyType2(ProbeLine& port, std::string& deviceName, std::string& version,
+                   std::string& echo, DeviceType& foundType) {
   for (const uint8_t b : kHandshake) {
-    port.WriteByte(b, kProbeWriteTimeout);
+    port.serial.WriteByte(b, kProbeWriteTimeout);
     if ((port.ReadByte(kProbeReadTimeout) & 0xFF) != b) {
       echo = kNo;
       return false;
     }
     if (port.ReadByte(kProbeReadTimeout) != 256 - b) return false;
   }
-  port.WriteByte(0, kProbeWriteTimeout);
+  port.serial.WriteByte(0, kProbeWriteTimeout);
   port.ReadBlock(1, kProbeReadTimeout);  // the zero byte's echo
   const int versionByte = port.ReadByte(kProbeReadTimeout);
   deviceName = DisplayName(2);
@@ -58,11 +78,11 @@ bool IdentifyType2(TSerial& port, std::string& deviceName, std::string& version,
   return true;
 }
 
-bool IdentifyByCode(TSerial& port, int type, std::string& deviceName, std::string& version,
+bool IdentifyByCode(ProbeLine& port, int type, std::string& deviceName, std::string& version,
                     std::string& echo, DeviceType& foundType) {
   const std::size_t t = static_cast<std::size_t>(type);
   const uint8_t code = IdentByte[t];
-  port.WriteByte(code, kProbeWriteTimeout);
+  port.serial.WriteByte(code, kProbeWriteTimeout);
   if ((port.ReadByte(kProbeReadTimeout) & 0xFF) != code) {
     echo = kNo;
     return false;
@@ -90,21 +110,24 @@ bool IdentifyByCode(TSerial& port, int type, std::string& deviceName, std::strin
 }  // namespace
 
 bool IdentifyDevice(int slot, int type, std::string& deviceName, std::string& version,
-                    std::string& echo, DeviceType& foundType) {
+                    std::string& echo, DeviceType& foundType, int* bytesHeard) {
   deviceName.clear();
   version.clear();
   echo = kYes;
   foundType = 0;
 
-  TSerial& port = SerialPool(slot);
+  ProbeLine port{SerialPool(slot)};
   ResetAndFlush(port);
-  if (type == 2) return IdentifyType2(port, deviceName, version, echo, foundType);
-  if (type >= 3 && type <= 6) {
-    return IdentifyByCode(port, type, deviceName, version, echo, foundType);
-  }
   // No exchange is defined for other types (type 1 in particular): nothing was sent, so
   // nothing failed to echo, and the next type may still be tried.
-  return false;
+  bool identified = false;
+  if (type == 2) {
+    identified = IdentifyType2(port, deviceName, version, echo, foundType);
+  } else if (type >= 3 && type <= 6) {
+    identified = IdentifyByCode(port, type, deviceName, version, echo, foundType);
+  }
+  if (bytesHeard != nullptr) *bytesHeard += port.heard;
+  return identified;
 }
 
 }  // namespace downloader

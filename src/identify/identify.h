@@ -86,8 +86,10 @@ inline constexpr char kNo[] = "No";
 /// for a type other than the image's while CustomProduct is set), `version` its firmware
 /// text and `foundType` = `type`. `echo` is "No" when a byte sent did not come back.
 /// Types outside 2..6 never identify: after the reset the result is false, `echo` "Yes".
+/// `bytesHeard`, when given, is increased by every byte that came back: drained after the
+/// reset, echoes and answers.
 /// Never reports and never throws; the port is left open. Any thread.
 bool IdentifyDevice(int slot, int type, std::string& deviceName, std::string& version,
-                    std::string& echo, DeviceType& foundType);
+                    std::string& echo, DeviceType& foundType, int* bytesHeard = nullptr);
 
 }  // namespace downloader

@@ -63,9 +63,10 @@ std::string OpenFailureText(uint32_t error) {
 }
 
 void IdentifyAttached(int poolIndex, DeviceType targetType, std::string& deviceName,
-                      std::string& version, std::string& echo, DeviceType& foundType) {
+                      std::string& version, std::string& echo, DeviceType& foundType,
+                      int* bytesHeard) {
   for (const DeviceType type : ProbeOrder(targetType)) {
-    if (IdentifyDevice(poolIndex, type, deviceName, version, echo, foundType)) break;
+    if (IdentifyDevice(poolIndex, type, deviceName, version, echo, foundType, bytesHeard)) break;
     if (echo != kYes) break;  // nothing echoes on this port: no other type will
   }
 }
@@ -145,8 +146,16 @@ void TIdentificationThread::Execute() {
     port.SetRTS(false);
   }
 
-  IdentifyAttached(PoolIndex, TargetType, DeviceName, Version, Echo, FoundType);
+  int bytesHeard = 0;
+  IdentifyAttached(PoolIndex, TargetType, DeviceName, Version, Echo, FoundType, &bytesHeard);
   port.Close();
+  // ECHO=No says the same of an empty fixture and of a line that answers with something
+  // else: a station that skips empty fixtures must not skip this one.
+  if (Echo == kNo && bytesHeard > 0) {
+    WriteHint("downloader: " + PortList[static_cast<std::size_t>(PortIndex)] +
+              ": bytes came back, but not the echo of what was sent: something other than a "
+              "Korvanetics module answers, or the line is noisy");
+  }
   PostToMainThread([this] { ReportResult(); });
 }
 

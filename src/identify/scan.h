@@ -22,9 +22,11 @@ std::array<DeviceType, 5> ProbeOrder(DeviceType targetType);
 
 /// Probes the types of ProbeOrder(`targetType`) on the open pool port `poolIndex` until one
 /// identifies or nothing echoes (then no other type would). The outputs are those of the
-/// last IdentifyDevice call. Any thread.
+/// last IdentifyDevice call; `bytesHeard`, when given, is increased by every byte that came
+/// back in all of them. Any thread.
 void IdentifyAttached(int poolIndex, DeviceType targetType, std::string& deviceName,
-                      std::string& version, std::string& echo, DeviceType& foundType);
+                      std::string& version, std::string& echo, DeviceType& foundType,
+                      int* bytesHeard = nullptr);
 
 /// What the grid's device column says of a port that could not be opened, by the open's
 /// error code: "invalid port", "can't open port; in use" or "can't open port".

@@ -35,11 +35,15 @@ constexpr auto kMaxDrainTime = std::chrono::milliseconds(500);
 
 std::atomic<LocalIoctl> installedIoctl{nullptr};
 
-// The descriptors of the open devices, for EndEveryLocalLine; never destroyed, like the
-// lock registry.
+// The open devices, for EndEveryLocalLine; never destroyed, like the lock registry.
+struct OpenLine {
+  const TtyTransfers* transfers;
+  int fd;
+  bool lowLatencySet;  // its driver's latency is to be given back
+};
 struct OpenLines {
   std::mutex mutex;
-  std::vector<int> fds;
+  std::vector<OpenLine> lines;
 };
 
 OpenLines& Lines() {
@@ -50,6 +54,13 @@ OpenLines& Lines() {
 int Ioctl(int fd, unsigned long request, void* argument = nullptr) {
   const LocalIoctl call = installedIoctl.load();
   return call != nullptr ? call(fd, request, argument) : ::ioctl(fd, request, argument);
+}
+
+void ClearLowLatency(int fd) {
+  serial_struct serial{};
+  if (Ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
+  serial.flags &= ~ASYNC_LOW_LATENCY;
+  Ioctl(fd, TIOCSSERIAL, &serial);
 }
 
 // What is left of the time until `deadline`, as poll takes it: 0 once it has passed.
@@ -69,19 +80,31 @@ TtyTransfers::TtyTransfers(int fd) : fd_(fd) {
   const int flags = ::fcntl(fd_, F_GETFL);
   if (flags >= 0) ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK);
   serial_struct serial{};
-  if (Ioctl(fd_, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY) != 0) return;
-  serial.flags |= ASYNC_LOW_LATENCY;
-  // A refusal keeps the driver's own latency.
-  lowLatencySet_ = Ioctl(fd_, TIOCSSERIAL, &serial) == 0;
+  if (Ioctl(fd_, TIOCGSERIAL, &serial) == 0 && (serial.flags & ASYNC_LOW_LATENCY) == 0) {
+    serial.flags |= ASYNC_LOW_LATENCY;
+    // A refusal keeps the driver's own latency.
+    lowLatencySet_ = Ioctl(fd_, TIOCSSERIAL, &serial) == 0;
+  }
+  std::lock_guard registry(Lines().mutex);
+  Lines().lines.push_back({this, fd_, lowLatencySet_});
+}
+
+TtyTransfers::~TtyTransfers() {
+  Close();
+}
+
+void TtyTransfers::Close() {
+  {
+    std::lock_guard registry(Lines().mutex);
+    std::erase_if(Lines().lines, [this](const OpenLine& line) { return line.transfers == this; });
+  }
+  RestoreLatency();
 }
 
 void TtyTransfers::RestoreLatency() {
   if (!lowLatencySet_ || failed_) return;
   lowLatencySet_ = false;
-  serial_struct serial{};
-  if (Ioctl(fd_, TIOCGSERIAL, &serial) != 0) return;
-  serial.flags &= ~ASYNC_LOW_LATENCY;
-  Ioctl(fd_, TIOCSSERIAL, &serial);
+  ClearLowLatency(fd_);
 }
 
 int TtyTransfers::Fail(int got) {
@@ -150,17 +173,10 @@ namespace {
 class LocalDevice final : public SerialDevice {
  public:
   LocalDevice(sp_port* port, int fd, PortLock lock)
-      : port_(port), fd_(fd), lock_(std::move(lock)), transfers_(fd) {
-    std::lock_guard registry(Lines().mutex);
-    Lines().fds.push_back(fd_);
-  }
+      : port_(port), fd_(fd), lock_(std::move(lock)), transfers_(fd) {}
 
   ~LocalDevice() override {
-    {
-      std::lock_guard registry(Lines().mutex);
-      std::erase(Lines().fds, fd_);
-    }
-    transfers_.RestoreLatency();
+    transfers_.Close();
     // TIOCEXCL stays on the tty after close; the next user must not find it set.
     Ioctl(fd_, TIOCNXCL);
     sp_close(port_);
@@ -254,9 +270,11 @@ DeviceOpenResult Failure(int err, const std::string& device, const std::string& 
 void EndEveryLocalLine() {
   // The mutex stays held: no device is closed (and its descriptor reused) meanwhile.
   std::lock_guard registry(Lines().mutex);
-  for (const int fd : Lines().fds) {
-    Ioctl(fd, TIOCCBRK);
-    Ioctl(fd, TIOCNXCL);
+  for (const OpenLine& line : Lines().lines) {
+    Ioctl(line.fd, TIOCCBRK);
+    Ioctl(line.fd, TIOCNXCL);
+    // The driver's setting outlives the process: the next program would get it.
+    if (line.lowLatencySet) ClearLowLatency(line.fd);
   }
 }
 

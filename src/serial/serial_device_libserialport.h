@@ -11,14 +11,22 @@ namespace downloader {
 /// The transfers of an open local device, on its descriptor. Starting, it asks the driver
 /// to pass received bytes on at once (ASYNC_LOW_LATENCY): USB adapters otherwise hold them
 /// for their latency timer, 16 ms on common chips, in every 20 ms packet exchange. A
-/// driver that refuses is left as it is; RestoreLatency undoes the request before the
-/// port closes. A device that fails (an I/O error, or the end-of-file of a tty that was
-/// hung up, as an unplugged adapter's is) has failed for good: every later transfer,
-/// control and status read fails at once, without touching it.
+/// driver that refuses is left as it is; Close undoes the request before the port closes,
+/// and so does EndEveryLocalLine for a process ended by a signal. A device that fails (an
+/// I/O error, or the end-of-file of a tty that was hung up, as an unplugged adapter's is)
+/// has failed for good: every later transfer, control and status read fails at once,
+/// without touching it.
 class TtyTransfers {
  public:
+  /// Also lists the device among the open lines that EndEveryLocalLine ends.
   explicit TtyTransfers(int fd);
+  ~TtyTransfers();
+  TtyTransfers(const TtyTransfers&) = delete;
+  TtyTransfers& operator=(const TtyTransfers&) = delete;
 
+  /// Takes the device off the open lines and gives back its latency (RestoreLatency).
+  /// Call it while the descriptor is still open; the destructor calls it too.
+  void Close();
   /// Gives the driver back the latency setting it had, when this object changed it and
   /// the device has not failed. Call it while the descriptor is still open.
   void RestoreLatency();

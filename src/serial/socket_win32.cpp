@@ -10,6 +10,7 @@
 
 #include "platform/wide_text.h"
 #include "serial/socket.h"
+#include "serial/socket_win32.h"
 
 namespace downloader::net {
 
@@ -161,6 +162,11 @@ long Receive(Socket socket, uint8_t* buffer, std::size_t count) {
   return ::WSAGetLastError() == WSAEWOULDBLOCK ? kWouldBlock : kFailed;
 }
 
+long ReceiveStamped(Socket socket, uint8_t* buffer, std::size_t count, Deadline& arrived) {
+  arrived = std::chrono::steady_clock::now();
+  return Receive(socket, buffer, count);
+}
+
 int Wait(Socket socket, bool forWrite, Deadline deadline) {
   WSAPOLLFD p{};
   p.fd = Native(socket);
@@ -230,11 +236,8 @@ Socket Accept(Socket listener) {
   return static_cast<Socket>(s);
 }
 
-bool ConnectedPair(Socket& first, Socket& second) {
-  uint16_t port = 0;
-  std::string error;
-  const Socket listener = ListenLoopback(0, port, error);
-  if (listener == kNoSocket) return false;
+bool ConnectedPairThrough(Socket listener, uint16_t port, Socket& first, Socket& second) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   const SOCKET client = NewSocket();
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -242,24 +245,44 @@ bool ConnectedPair(Socket& first, Socket& second) {
   address.sin_port = htons(port);
   bool ok = client != INVALID_SOCKET;
   if (ok && ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ok = ::WSAGetLastError() == WSAEWOULDBLOCK &&
-         FinishConnect(client, std::chrono::steady_clock::now() + std::chrono::seconds(5)) == 0;
+    ok = ::WSAGetLastError() == WSAEWOULDBLOCK && FinishConnect(client, deadline) == 0;
   }
+  // Any program on this machine may connect to the listener, and before the client: the
+  // connection taken is the one whose far end is the client's own address and port, which
+  // no other connection to the listener can have while the client holds them.
+  sockaddr_in own{};
+  int ownLength = sizeof own;
+  ok = ok && ::getsockname(client, reinterpret_cast<sockaddr*>(&own), &ownLength) == 0;
   Socket server = kNoSocket;
-  if (ok) {
-    // The connection is made; the listener has it waiting.
-    Wait(listener, false, std::chrono::steady_clock::now() + std::chrono::seconds(5));
-    server = Accept(listener);
-    ok = server != kNoSocket;
+  while (ok && server == kNoSocket && Wait(listener, false, deadline) == 1) {
+    const Socket candidate = Accept(listener);
+    if (candidate == kNoSocket) continue;
+    sockaddr_in peer{};
+    int peerLength = sizeof peer;
+    if (::getpeername(Native(candidate), reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0 &&
+        peer.sin_addr.s_addr == own.sin_addr.s_addr && peer.sin_port == own.sin_port) {
+      server = candidate;
+    } else {
+      Close(candidate);
+    }
   }
-  Close(listener);
-  if (!ok) {
+  if (server == kNoSocket) {
     if (client != INVALID_SOCKET) ::closesocket(client);
     return false;
   }
   first = static_cast<Socket>(client);
   second = server;
   return true;
+}
+
+bool ConnectedPair(Socket& first, Socket& second) {
+  uint16_t port = 0;
+  std::string error;
+  const Socket listener = ListenLoopback(0, port, error);
+  if (listener == kNoSocket) return false;
+  const bool ok = ConnectedPairThrough(listener, port, first, second);
+  Close(listener);
+  return ok;
 }
 
 int WaitAny(Waited* sockets, std::size_t count, Deadline deadline) {

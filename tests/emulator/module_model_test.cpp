@@ -30,6 +30,17 @@ Bytes Feed(ModuleModel& model, const Bytes& in, bool* dropped = nullptr) {
   return out;
 }
 
+// Feeds bytes and collects the replies among what comes back: the bytes a loader awaits.
+Bytes Replies(ModuleModel& model, const Bytes& in) {
+  Bytes out;
+  for (uint8_t b : in) {
+    for (const auto& byte : model.OnByte(b).bytes) {
+      if (byte.reply) out.push_back(byte.value);
+    }
+  }
+  return out;
+}
+
 void ResetPulse(ModuleModel& model) {
   model.OnDtr(true);
   model.OnBreak(true);
@@ -65,7 +76,7 @@ TEST(ModuleSpec, VersionsVariantsAndFaults) {
 
   const ModuleSpec full = Spec(
       "port=4000,type=3,loopback,dsr=on,noecho,badreply,chatter,statusdelay=70,com=7,"
-      "status=2@1:5,silent@0:3,drop@2:0");
+      "status=2@1:5,silent@0:3,drop@2:0,slotshift@6,identfail@0");
   EXPECT_EQ(full.port, 4000);
   EXPECT_EQ(full.com, 7);
   EXPECT_TRUE(full.loopback && full.dsrOn && full.noEcho && full.badReply && full.chatter);
@@ -77,13 +88,15 @@ TEST(ModuleSpec, VersionsVariantsAndFaults) {
   EXPECT_EQ(full.faults[0].packet, 5);
   EXPECT_EQ(full.faults[1].kind, PacketFault::Kind::kSilent);
   EXPECT_EQ(full.faults[2].kind, PacketFault::Kind::kDrop);
+  EXPECT_EQ(full.shiftedSlots, std::vector<int>{6});
+  EXPECT_EQ(full.identFailSlots, std::vector<int>{0});
 
   ModuleSpec spec;
   std::string error;
   for (const char* bad :
        {"", "type=7", "type=1", "type=3,variant=24", "type=5,variant=30", "type=3,version=2.0",
         "type=2,version=1.G", "type=3,status=2@1", "type=3,bogus", "type=3,com=0",
-        "type=3,port=70000", "type=3,loopback=yes"}) {
+        "type=3,port=70000", "type=3,loopback=yes", "type=3,slotshift@8", "type=3,identfail=1"}) {
     EXPECT_FALSE(ParseModuleSpec(bad, spec, error)) << bad;
   }
 }
@@ -152,6 +165,22 @@ TEST(ModuleModel, SlotTransferWithStatusFaults) {
   EXPECT_EQ(slot.received, (std::vector<Bytes>{Packet(0), Packet(20), Packet(40)}));
   EXPECT_EQ(slot.acknowledged, std::vector<Bytes>{Packet(0)});
   EXPECT_TRUE(slot.ended);
+}
+
+TEST(ModuleModel, RepliesAreWhatALoaderAwaitsNotEchoesOrUnaskedBytes) {
+  // The identification answer, the slot byte's echo, each status byte and the closing
+  // zero's echo; not a packet's echo nor an unasked byte.
+  ModuleModel model(Spec("type=3,version=1.1,chatter=0x55@0:0,status=2@0:1"));
+  ResetPulse(model);
+  EXPECT_EQ(Replies(model, {0x83, 0}), (Bytes{0x84, 0}));
+  EXPECT_EQ(Replies(model, Packet(1)), Bytes{0});
+  EXPECT_EQ(Replies(model, Packet(1)), Bytes{2});
+  EXPECT_EQ(Replies(model, {0}), Bytes{0});
+  ModuleModel typeTwo(Spec("type=2,version=1.0"));
+  EXPECT_EQ(Replies(typeTwo, {'K', 'V', 'Q', 0}), (Bytes{0xB5, 0xAA, 0xAF, 0x10}));
+  ModuleModel quiet(Spec("type=3,noecho"));
+  EXPECT_EQ(Replies(quiet, {0x83, 0}), Bytes{0x83});  // no echo: nothing of the slot byte
+  EXPECT_EQ(Replies(quiet, Packet(1)), Bytes{0});
 }
 
 TEST(ModuleModel, AZeroAtAPacketBoundaryEndsTheSlotUnlessMoreDataFollows) {

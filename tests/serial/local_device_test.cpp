@@ -1,5 +1,5 @@
 // The local backend's transfers on a descriptor: the low-latency request they start with
-// and undo, and a device that has failed for good.
+// and undo (on close, and on a signal's way out), and a device that has failed for good.
 
 #include <gtest/gtest.h>
 #include <linux/serial.h>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "serial/serial_device_libserialport.h"
+#include "serial/serial_device_local.h"
 
 namespace downloader {
 namespace {
@@ -52,6 +53,21 @@ TEST(LocalDevice, AsksTheDriverForLowLatencyAndTakesARefusal) {
   EXPECT_EQ(transfers.Read(&byte, 1, 100), 1);
   EXPECT_EQ(byte, 'K');
   EXPECT_EQ(transfers.Read(&byte, 1, 0), 0);
+  SetLocalIoctl(nullptr);
+  ::close(fds[0]);
+  ::close(fds[1]);
+}
+
+TEST(LocalDevice, ALoaderEndedByASignalGivesTheLatencyBackToo) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  SetLocalIoctl(RecordingIoctl);
+  refuse = false;
+  flagsSet = -1;
+  TtyTransfers transfers(fds[0]);
+  ASSERT_EQ(flagsSet, ASYNC_SKIP_TEST | ASYNC_LOW_LATENCY);
+  EndEveryLocalLine();  // SIGTERM's and Ctrl-C's way out, which destroys no port
+  EXPECT_EQ(flagsSet, ASYNC_SKIP_TEST);
   SetLocalIoctl(nullptr);
   ::close(fds[0]);
   ::close(fds[1]);

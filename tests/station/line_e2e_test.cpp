@@ -246,5 +246,30 @@ TEST(StationLine, TheUnitLogIsNeverWrittenThroughALink) {
   EXPECT_EQ(emulator.Stop().Com(1).connections, 0);
 }
 
+TEST(StationLine, AnImageReplacedWhileTheLineRunsFlashesNoOtherUnit) {
+  ModuleEmulator emulator({"type=3,version=1.1,com=1"});
+  ASSERT_EQ(emulator.Command("unplug 1"), "COM1 unplugged");
+  TempDir dir;
+  LineStation station(emulator.Environment(), {WriteImage(dir, StandardImage(3, {2})),
+                                               "--continuous", "--report", dir.File("line.json")});
+  ASSERT_TRUE(station.WaitFor("COM1: waiting for a module")) << station.Seen();
+  ASSERT_EQ(emulator.Command("plug 1"), "COM1 plugged type=3 version=1.1");
+  ASSERT_TRUE(station.WaitFor("COM1: PASS, remove the module: 044-Download successful!"))
+      << station.Seen();
+  ASSERT_EQ(emulator.Command("unplug 1"), "COM1 unplugged");
+  ASSERT_TRUE(station.WaitFor("COM1: waiting for a module")) << station.Seen();
+
+  // Another image copied over the file: the next module is not flashed with it.
+  WriteImage(dir, StandardImage(3, {5}));
+  ASSERT_EQ(emulator.Command("plug 1 type=3,version=1.0"), "COM1 plugged type=3 version=1.0");
+  EXPECT_EQ(station.Process().Wait(20s), 2) << station.Seen();
+  EXPECT_EQ(json::parse(testing::ReadFileBytes(dir.File("line.json")))["ended"], "image");
+  const auto dump = emulator.Stop();
+  // The module in the fixture at the start, the one flashed, the one put in after the change.
+  ASSERT_EQ(dump.Com(1).units.size(), 3u);
+  EXPECT_EQ(dump.Com(1).units[1].downloads.size(), 1u);
+  EXPECT_TRUE(dump.Com(1).units[2].downloads.empty()) << "the last module was not written";
+}
+
 }  // namespace
 }  // namespace downloader::e2e

@@ -51,7 +51,7 @@ class Fixture {
     attempt.Apply(Line("INF:", "112-SLOT=0 PROGRESS=100%"));
     if (!final.empty())
       attempt.Apply(Line(final.rfind("044", 0) == 0 ? "EVT:" : "ERR:", final, true));
-    attempt.row.End({}, "killed after 30 s without a status line", false);
+    attempt.row.End({}, {FailureCode::kTimeout, "killed after 30 s without a status line"}, false);
     cycle.FlashEnded(now, {}, false);
   }
 
@@ -179,8 +179,7 @@ TEST(LineRecords, OneLinePerUnitWithEveryField) {
   LineFacts facts;
   facts.host = "line-7";
   facts.stationVersion = "1.7.0";
-  facts.image = {"/lab/pump.obj", "Veltrana", "Pump \xff", "fw 2", 25049};
-  facts.sha256 = Sha256Hex("abc");
+  facts.image = {"/lab/pump.obj", "Veltrana", "Pump \xff", "fw 2", 25049, Sha256Hex("abc")};
   facts.devices = {{3, "/dev/serial/by-id/usb-FTDI_A1-if00"}};
   const std::string line = UnitRecordLine(facts, SampleUnit());
   EXPECT_EQ(line.find('\n'), std::string::npos);
@@ -224,7 +223,7 @@ TEST(LineTable, OneRowPerFixtureWithItsStateAndCounts) {
   for (Fixture* f : {&passed, &failed, &flashing, &gone}) fixtures.push_back(f->cycle);
   const std::vector<std::string> notes = {"", "", "", "", "no entry COM3 in the port map"};
   LineView view;
-  ImageInfo image{"/lab/pump.obj", "V", "Korvanetics C", "fw", 25049};
+  ImageInfo image{"/lab/pump.obj", "V", "Korvanetics C", "fw", 25049, ""};
   view.image = &image;
   view.fixtures = &fixtures;
   view.notes = &notes;

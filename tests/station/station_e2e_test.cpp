@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -14,7 +15,9 @@
 
 #include "e2e/loader_run.h"
 #include "serial/port_lock.h"
+#include "support/json_schema.h"
 #include "support/other_user.h"
+#include "support/terminal_process.h"
 
 namespace downloader::e2e {
 namespace {
@@ -77,11 +80,13 @@ TEST(StationRun, EightModulesAtOnce) {
     EXPECT_TRUE(Contains(run.out, port + ": succeeded: 044-Download successful!\n")) << run.out;
   }
   EXPECT_EQ(Finals(report["rounds"][0]), expected);
-  EXPECT_EQ(report["counts"], json::parse(R"({"ports":8,"succeeded":8,"failed":0,"empty":0})"));
+  EXPECT_EQ(report["totals"],
+            json::parse(R"({"rounds":1,"port_rounds":8,"succeeded":8,"failed":0,"empty":0})"));
   const auto& first = report["rounds"][0]["ports"][0];
   EXPECT_EQ(first["image"]["file"], file);
   EXPECT_EQ(first["image"]["product"], "Korvanetics C");
-  EXPECT_EQ(first["module"]["version"], "v1.1");
+  EXPECT_EQ(first["module"]["version"], 1.1);
+  EXPECT_EQ(first["image"]["sha256"].get<std::string>().size(), 64u);
   const auto dump = emulator.Stop();
   for (int com = 1; com <= 8; ++com) ExpectHoldsImage(dump.Com(com), image);
 }
@@ -89,49 +94,93 @@ TEST(StationRun, EightModulesAtOnce) {
 TEST(StationRun, EveryOutcomeInItsOwnRow) {
   ModuleEmulator emulator({"type=3,version=1.1,com=1", "type=2,version=1.0,com=2",
                            "type=3,version=1.2,com=3", "type=3,version=1.1,status=2@1:2,com=4",
-                           "type=3,noecho,com=5", "type=3,version=1.1,com=6"});
+                           "type=3,noecho,com=5", "type=3,version=1.1,com=6", "type=4,noecho,com=7",
+                           "type=3,badreply,com=8"});
   // COM6 is in use: another program holds it.
   ChildProcess holder(PORT_HOLDER, {"port", "COM6"}, emulator.Environment());
   ASSERT_EQ(holder.ReadLine(5s), "held");
   TempDir dir;
   const std::string file = WriteImage(dir, StandardImage(3, {2, 3}));
-  const RunResult run = RunStation(emulator, {file, "--report", dir.File("report.json")});
+  // COM9 has no entry in the port map.
+  const RunResult run = RunStation(
+      emulator, {file, "--ports", "COM1-COM7,COM9", "--report", dir.File("report.json")});
 
   EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
-  const json round = ReadReport(dir.File("report.json"))["rounds"][0];
+  const std::string text = testing::ReadFileBytes(dir.File("report.json"));
+  EXPECT_EQ(testing::SchemaErrors("station-report.schema.json", text), "");
+  const json round = json::parse(text)["rounds"][0];
   EXPECT_EQ(Finals(round), (std::map<std::string, std::string>{{"COM1", "44 EVT"},
                                                                {"COM2", "23 ERR"},
                                                                {"COM3", "21 ERR"},
                                                                {"COM4", "24 ERR"},
                                                                {"COM5", "23 ERR"},
-                                                               {"COM6", "23 ERR"}}));
+                                                               {"COM6", "23 ERR"},
+                                                               {"COM7", "23 ERR"},
+                                                               {"COM9", "failed"}}));
+  std::map<std::string, json> found;
+  for (const auto& port : round["ports"]) found[port["port"]] = port["found"];
+  EXPECT_EQ(found, (std::map<std::string, json>{{"COM1", "module"},
+                                                {"COM2", "module"},
+                                                {"COM3", "module"},
+                                                {"COM4", "module"},
+                                                {"COM5", "noise"},
+                                                {"COM6", "in-use"},
+                                                {"COM7", "nothing"},
+                                                {"COM9", "no-entry"}}));
   EXPECT_EQ(round["ports"][2]["status"]["text"],
             "021-Can not download to this version of the device.  Contact Veltrana, Inc. for "
             "updated software.");
-  EXPECT_EQ(round["ports"][4]["result"], "failed") << "an empty port fails by default";
-  EXPECT_EQ(round["ports"][5]["module"]["device"], "can't open port; in use");
-  EXPECT_TRUE(Contains(round["ports"][5]["messages"].dump(), std::to_string(holder.pid())))
-      << "the loader's hint names the holder: " << round["ports"][5];
+  EXPECT_EQ(round["ports"][3]["slot"], 1) << "where the download stopped";
+  EXPECT_EQ(round["ports"][6]["result"], "failed") << "an empty port fails by default";
+  // The port in use: its own state, with the holder the loader named.
+  const json& busy = round["ports"][5];
+  EXPECT_EQ(busy["module"], nullptr);
+  EXPECT_EQ(busy["failure"]["code"], "in-use");
+  EXPECT_EQ(busy["failure"]["text"].get<std::string>().rfind(
+                "port in use by process " + std::to_string(holder.pid()) + " (", 0),
+            0u)
+      << busy;
+  const std::string map = emulator.PortMapDir();
+  EXPECT_EQ(round["ports"][7]["failure"],
+            json({{"code", "no-entry"}, {"text", "the port map " + map + " has no entry for it"}}));
+  EXPECT_TRUE(Contains(run.err, "downloader-station: COM9: the port map " + map +
+                                    " has no entry for it; it is not flashed\n"))
+      << run.err;
   for (const char* line :
        {"COM2: found Korvanetics B v1.0\n", "COM2: failed: 023-No Korvanetics C found.\n",
         "COM4: slot 0 written\n", "COM4: failed: 024-EEPROM verify failure.\n",
-        "COM5: found none\n", "round 1: 1 succeeded, 5 failed, 0 empty in "}) {
+        "COM6: port in use\n", "COM7: found none\n", "COM9: failed: the port map ",
+        "round 1: 1 succeeded, 7 failed, 0 empty in "}) {
     EXPECT_TRUE(Contains(run.out, line)) << line << "\n" << run.out;
   }
+  EXPECT_TRUE(
+      Contains(run.out, "COM6: failed: port in use by process " + std::to_string(holder.pid())))
+      << run.out;
 
-  // Skipping empty ports, the good one and the empty one make a good round.
-  const RunResult skip = RunStation(emulator, {file, "--ports", "COM1,COM5", "--skip-empty"});
+  // Skipping empty ports: the empty one does not fail the round, but a line that sends
+  // something, without the echo of what was sent, is not empty.
+  const RunResult skip = RunStation(emulator, {file, "--ports", "COM1,COM7", "--skip-empty"});
   EXPECT_EQ(skip.exitCode, 0) << skip.out << skip.err;
-  EXPECT_TRUE(Contains(skip.out, "COM5: empty: 023-No Korvanetics C found.\n")) << skip.out;
+  EXPECT_TRUE(Contains(skip.out, "COM7: empty: 023-No Korvanetics C found.\n")) << skip.out;
   EXPECT_TRUE(Contains(skip.out, "round 1: 1 succeeded, 0 failed, 1 empty in ")) << skip.out;
+  // COM5 answers without its echo; COM8 echoes, but answers no identification.
+  for (const char* something : {"COM5", "COM8"}) {
+    const RunResult answered = RunStation(emulator, {file, "--ports", something, "--skip-empty"});
+    EXPECT_EQ(answered.exitCode, 1) << answered.out << answered.err;
+    EXPECT_TRUE(
+        Contains(answered.out, std::string(something) + ": failed: 023-No Korvanetics C found.\n"))
+        << answered.out;
+  }
 }
 
-TEST(StationRun, RepeatsARoundForEveryLineOnStandardInput) {
+TEST(StationRun, RepeatsARoundForEnterAloneAndEndsAtQ) {
   ModuleEmulator emulator({"type=4,version=1.0,com=2", "type=4,version=1.1,com=7"});
   TempDir dir;
   const ImageDescription image = StandardImage(4, {4});
-  const RunResult run = RunStation(
-      emulator, {WriteImage(dir, image), "--repeat", "--report", dir.File("r.json")}, "\n");
+  // A stray line (a port's name, a barcode) flashes nothing; Q ends before the last line.
+  const RunResult run =
+      RunStation(emulator, {WriteImage(dir, image), "--repeat", "--report", dir.File("r.json")},
+                 "COM3\n\nQ\n\n");
 
   EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
   const json report = ReadReport(dir.File("r.json"));
@@ -141,8 +190,10 @@ TEST(StationRun, RepeatsARoundForEveryLineOnStandardInput) {
     EXPECT_EQ(Finals(report["rounds"][r]),
               (std::map<std::string, std::string>{{"COM2", "44 EVT"}, {"COM7", "44 EVT"}}));
   }
-  EXPECT_EQ(report["counts"]["succeeded"], 4);
+  EXPECT_EQ(report["totals"]["succeeded"], 4);
   EXPECT_TRUE(Contains(run.out, "round 2: Korvanetics D, checksum ")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "'COM3' is not an answer: Enter flashes again, q ends\n"))
+      << run.out;
   const auto dump = emulator.Stop();
   for (int com : {2, 7}) {
     EXPECT_EQ(dump.Com(com).connections, 4) << "a scan and a download in each round";
@@ -202,7 +253,8 @@ TEST(StationRun, ALoaderKilledMidDownloadFailsItsPortAlone) {
   EXPECT_EQ(Finals(round), (std::map<std::string, std::string>{
                                {"COM1", "44 EVT"}, {"COM2", "failed"}, {"COM3", "44 EVT"}}));
   EXPECT_EQ(round["ports"][1]["failure"],
-            "the loader ended without a final line (signal 9, Killed)");
+            json({{"code", "loader-error"},
+                  {"text", "the loader ended without a final line (signal 9, Killed)"}}));
   EXPECT_EQ(round["ports"][1]["module"]["device"], "Korvanetics C");
   const auto dump = emulator.Stop();
   ExpectHoldsImage(dump.Com(1), image);
@@ -210,8 +262,10 @@ TEST(StationRun, ALoaderKilledMidDownloadFailsItsPortAlone) {
 }
 
 TEST(StationRun, ControlCStopsEveryLoaderAndWritesTheReport) {
-  ModuleEmulator emulator(
-      {"type=3,version=1.1,statusdelay=20,com=1", "type=3,version=1.1,statusdelay=20,com=2"});
+  // Paced at 1,200 baud, each download takes seconds; a late status byte (the loader waits
+  // 40 ms for it) would fail a port before the stop on a busy machine.
+  ModuleEmulator emulator({"type=3,version=1.1,com=1", "type=3,version=1.1,com=2"},
+                          {"--pace", "1200"});
   TempDir dir;
   auto station = StationDownloading(
       emulator,
@@ -231,7 +285,7 @@ TEST(StationRun, ControlCStopsEveryLoaderAndWritesTheReport) {
   EXPECT_TRUE(round["interrupted"]);
   for (const auto& port : round["ports"]) {
     EXPECT_EQ(port["result"], "failed");
-    EXPECT_EQ(port["failure"], "stopped (Ctrl-C)");
+    EXPECT_EQ(port["failure"], json({{"code", "stopped"}, {"text", "stopped (Ctrl-C)"}}));
   }
 }
 
@@ -314,14 +368,94 @@ printf '\001EVT:044-Download successful!\r\n\004'
 )");
   std::filesystem::permissions(loader, std::filesystem::perms::owner_all);
   testing::RunOptions options;
-  options.args = {dir.File("x.obj"), "--ports", "COM1,COM2", "--loader", loader, "--timeout", "60"};
+  options.args = {
+      dir.Write("x.obj", "image"), "--ports", "COM1,COM2", "--loader", loader, "--timeout", "60"};
   options.env = {{"DISPLAY", ":77"}, {"WAYLAND_DISPLAY", "wayland-7"}, {"QT_QPA_PLATFORM", "xcb"}};
   options.timeout = 20s;
   const RunResult run = testing::RunProgram(testing::BinaryPath("downloader-station"), options);
   EXPECT_FALSE(run.timedOut);
   EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
-  EXPECT_EQ(testing::ReadFileBytes(loader + ".seen"), "||\n||\n||\n")
-      << "no loader is given a display";
+  EXPECT_EQ(testing::ReadFileBytes(loader + ".seen"), "||\n||\n||\n||\n")
+      << "no loader is given a display (--version, /GetInfo and two downloads)";
+}
+
+TEST(StationRun, AnImageReplacedBetweenRoundsIsNotFlashed) {
+  ModuleEmulator emulator({"type=3,version=1.1,com=1"});
+  TempDir dir;
+  const ImageDescription image = StandardImage(3, {2});
+  const std::string file = WriteImage(dir, image);
+  const std::string other = testing::ReadFileBytes(WriteImage(dir, StandardImage(3, {5}), "b.obj"));
+  testing::RunOptions sum;
+  sum.args = {file};
+  const std::string sha256 = testing::RunProgram("/usr/bin/sha256sum", sum).out.substr(0, 64);
+
+  // Not the image expected: refused before any port is touched.
+  const RunResult wrong = RunStation(emulator, {file, "--expect-sha256", std::string(64, 'f')});
+  EXPECT_EQ(wrong.exitCode, 2);
+  EXPECT_EQ(wrong.err, "downloader-station: the image " + file + " has SHA-256 " + sha256 +
+                           ", not the expected " + std::string(64, 'f') +
+                           "; nothing was flashed\n");
+
+  // The one expected flashes; replaced before the second round, it stops the station.
+  ChildProcess station(
+      testing::BinaryPath("downloader-station"),
+      {file, "--expect-sha256", sha256, "--repeat", "--report", dir.File("r.json")},
+      emulator.Environment());
+  std::string seen;
+  for (auto line = station.ReadLine(30s); line && !line->starts_with("waiting for");
+       line = station.ReadLine(30s)) {
+    seen += *line + "\n";
+  }
+  dir.Write("image.obj", other);
+  station.Write("\n");
+  EXPECT_EQ(station.Wait(20s), 2);
+  const json report = ReadReport(dir.File("r.json"));
+  EXPECT_EQ(report["rounds"].size(), 1u);
+  EXPECT_EQ(report["rounds"][0]["image"]["sha256"], sha256);
+  const auto dump = emulator.Stop();
+  EXPECT_EQ(dump.Com(1).connections, 2)
+      << "a scan and a download in round 1, then nothing; round 1:\n"
+      << seen << report.dump();
+  ExpectHoldsImage(dump.Com(1), image);
+}
+
+TEST(StationOnATerminal, TheTableComesBackWhenTheTerminalIsWideEnoughAgain) {
+  // Stand-in loaders that write until the test lets them end, so the round lasts as long as
+  // the test needs.
+  TempDir dir;
+  const std::string loader = dir.Write("loader", R"(#!/bin/sh
+case "$1" in
+  --version) echo "downloader 0"; exit 0 ;;
+  /GetInfo)
+    printf '\001INF:051-COMPANY=V PRODUCT=Korvanetics C FIRMWARE=f CHECKSUM=7 COMPILEDATE=x\r\n\004'
+    exit 0 ;;
+esac
+port=${1#/}
+printf '\001INF:111-PORT=%s DEVICE=Korvanetics C VERSION=v1.1 LOOPBACK=No ECHO=Yes\r\n' "$port"
+printf '\001EVT:104-Downloading to %s.\r\n\001INF:112-SLOT=0 PROGRESS=50%%\r\n' "$port"
+while [ ! -e "${0%/*}/go" ]; do sleep 0.05; done
+printf '\001EVT:044-Download successful!\r\n\004'
+)");
+  std::filesystem::permissions(loader, std::filesystem::perms::owner_all);
+  std::filesystem::create_directory(dir.path() / "ports");
+  for (const char* port : {"ports/COM1", "ports/COM2"}) dir.Write(port, "rfc2217://127.0.0.1:1\n");
+  const char* path = std::getenv("PATH");
+  testing::TerminalProcess station(
+      testing::BinaryPath("downloader-station"),
+      {dir.Write("x.obj", "image"), "--ports", "COM1,COM2", "--loader", loader},
+      {{"TERM", "xterm"}, {"DOWNLOADER_PORTS", dir.File("ports")}, {"PATH", path ? path : ""}},
+      100);
+  const std::string header = "PORT   MODULE";
+  ASSERT_TRUE(station.Shows(header, 10s)) << station.Output();
+  ASSERT_TRUE(station.Shows("writing", 10s));
+  station.Resize(45);
+  ASSERT_TRUE(station.Shows("round 1: Korvanetics C, checksum 7, ", 10s)) << "plain at 45";
+  station.Resize(100);
+  EXPECT_TRUE(station.Shows(header, 10s)) << "the table again at 100 columns: " << station.Output();
+  station.Resize(60);
+  EXPECT_TRUE(station.Shows("SLOT DONE", 10s)) << "and at 60, with its bar gone";
+  dir.Write("go", "");
+  EXPECT_EQ(station.Wait(20s), 0) << station.Output();
 }
 
 // Run as root, the station writes its report only where nobody else can turn it aside:

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 
@@ -12,8 +14,10 @@
 #include "options.h"
 #include "ports.h"
 #include "report.h"
+#include "sha256.h"
 #include "station.h"
 #include "status_line.h"
+#include "support/json_schema.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
 #include "view.h"
@@ -109,10 +113,11 @@ TEST(StationPorts, ThePortMapsEntriesAreReadNotTheirDevices) {
 
 TEST(StationCommandLine, ReadsEveryOptionAndRefusesMistakes) {
   std::string error;
-  const auto options =
-      ParseStationOptions({"--ports=COM2-COM3", "image.obj", "--report", "r.json", "--repeat",
-                           "--skip-empty", "--timeout", "5", "--loader", "/opt/downloader"},
-                          error);
+  const auto options = ParseStationOptions(
+      {"--ports=COM2-COM3", "image.obj", "--report", "r.json", "--repeat", "--skip-empty",
+       "--timeout", "5", "--loader", "/opt/downloader", "--expect-checksum", "65535",
+       "--expect-sha256=" + std::string(32, 'A') + std::string(32, '0'), "--follow-image"},
+      error);
   ASSERT_TRUE(options) << error;
   EXPECT_EQ(options->image, "image.obj");
   EXPECT_EQ(options->ports, (std::vector<int>{2, 3}));
@@ -120,6 +125,9 @@ TEST(StationCommandLine, ReadsEveryOptionAndRefusesMistakes) {
   EXPECT_TRUE(options->repeat && options->skipEmpty);
   EXPECT_EQ(options->timeout, 5s);
   EXPECT_EQ(options->loader, "/opt/downloader");
+  EXPECT_EQ(options->expectChecksum, 65535);
+  EXPECT_EQ(options->expectSha256, std::string(32, 'a') + std::string(32, '0'));
+  EXPECT_TRUE(options->followImage);
 
   const std::map<std::vector<std::string>, std::string> refused = {
       {{}, "no image given"},
@@ -128,6 +136,10 @@ TEST(StationCommandLine, ReadsEveryOptionAndRefusesMistakes) {
       {{"a.obj", "--ports", "COM1,COM1"}, "--ports: COM1 is named twice"},
       {{"a.obj", "--timeout", "0"}, "--timeout takes a number of seconds from 1 to 86400, not '0'"},
       {{"a.obj", "--fast"}, "unknown option '--fast'"},
+      {{"a.obj", "--expect-checksum", "65536"},
+       "--expect-checksum takes the image's checksum, a number from 0 to 65535, not '65536'"},
+      {{"a.obj", "--expect-sha256", "abc"},
+       "--expect-sha256 takes the image file's SHA-256, 64 hexadecimal digits, not 'abc'"},
   };
   for (const auto& [args, why] : refused) {
     EXPECT_FALSE(ParseStationOptions(args, error));
@@ -172,35 +184,93 @@ TEST(StationRows, FollowTheLoadersLines) {
   EXPECT_EQ(row.percent, 33);
   EXPECT_EQ(row.Apply(Line("EVT:", "044-Download successful!", true)), Change::kFinal);
   EXPECT_EQ(row.Apply(Line("ERR:", "025-Hardware", true)), Change::kNone) << "after the final line";
-  row.End({}, "unused", false);
+  row.End({}, {}, false);
   EXPECT_EQ(row.outcome, Outcome::kSucceeded);
-  EXPECT_EQ(row.failure, "");
+  EXPECT_FALSE(row.failure);
 
   PortRow empty;
   empty.com = 4;
   empty.Apply(Line("INF:", "111-PORT=COM4 DEVICE=none VERSION=n/a LOOPBACK=No ECHO=No"));
   empty.Apply(Line("ERR:", "023-No Korvanetics C found.", true));
   PortRow skipped = empty;
-  empty.End({}, "", false);
-  skipped.End({}, "", true);
+  empty.End({}, {}, false);
+  skipped.End({}, {}, true);
   EXPECT_EQ(empty.outcome, Outcome::kFailed);
   EXPECT_EQ(skipped.outcome, Outcome::kEmpty);
 
   PortRow died;
-  died.End({}, "the loader ended without a final line (signal 9, Killed)", true);
+  const Failure lost{FailureCode::kLoaderError,
+                     "the loader ended without a final line (signal 9, Killed)"};
+  died.End({}, lost, true);
   EXPECT_EQ(died.outcome, Outcome::kFailed);
-  EXPECT_EQ(died.failure, "the loader ended without a final line (signal 9, Killed)");
+  EXPECT_EQ(died.failure, lost);
+
+  // Progress out of range (no loader of ours writes it) is not taken.
+  PortRow odd;
+  odd.com = 1;
+  EXPECT_EQ(odd.Apply(Line("INF:", "112-SLOT=9 PROGRESS=100%")), Change::kNone);
+  EXPECT_EQ(odd.Apply(Line("INF:", "112-SLOT=1 PROGRESS=250%")), Change::kNone);
+  EXPECT_EQ(odd.slot, -1);
+}
+
+// Port COM5's row after its scan line (the fields after DEVICE=), the loader's messages on
+// standard error and its final line 023.
+PortRow Scanned(const std::string& fields, const std::vector<std::string>& messages = {}) {
+  PortRow row;
+  row.com = 5;
+  row.Apply(Line("INF:", "111-PORT=COM5 DEVICE=" + fields));
+  for (const std::string& message : messages) row.AddMessage(message);
+  row.Apply(Line("ERR:", "023-No Korvanetics C found.", true));
+  row.End({}, {}, true);  // empty ports skipped
+  return row;
+}
+
+TEST(StationRows, TellWhatIsOnThePortAndWhyItFailed) {
+  const PortRow empty = Scanned("none VERSION=n/a LOOPBACK=No ECHO=No");
+  EXPECT_EQ(empty.Finding(), Found::kNothing);
+  EXPECT_EQ(empty.outcome, Outcome::kEmpty);
+
+  // Bytes but no echo: the loader says so on standard error, and the port is not empty.
+  const PortRow noise = Scanned(
+      "none VERSION=n/a LOOPBACK=No ECHO=No",
+      {"downloader: COM5: bytes came back, but not the echo of what was sent: something other "
+       "than a Korvanetics module answers, or the line is noisy"});
+  EXPECT_EQ(noise.Finding(), Found::kNoise);
+  EXPECT_EQ(noise.outcome, Outcome::kFailed) << "even when empty ports are skipped";
+  EXPECT_EQ(noise.failure, (Failure{FailureCode::kStatus, "023-No Korvanetics C found."}));
+
+  const PortRow busy = Scanned(
+      "can't open port; in use VERSION=n/a LOOPBACK=n/a ECHO=n/a",
+      {"downloader: rfc2217://127.0.0.1:4000 (COM5) is in use by process 412 (minicom); end "
+       "it or wait until it lets go of the port"});
+  EXPECT_EQ(busy.Finding(), Found::kInUse);
+  EXPECT_EQ(busy.failure, (Failure{FailureCode::kInUse, "port in use by process 412 (minicom)"}));
+  EXPECT_EQ(Scanned("can't open port; in use VERSION=n/a LOOPBACK=n/a ECHO=n/a").failure,
+            (Failure{FailureCode::kInUse, "port in use"}));
+
+  EXPECT_EQ(Scanned("invalid port VERSION=n/a LOOPBACK=n/a ECHO=n/a").Finding(),
+            Found::kUnreachable);
+  EXPECT_EQ(Scanned("none VERSION=n/a LOOPBACK=Yes ECHO=Yes").Finding(), Found::kUnidentified);
+  EXPECT_EQ(Scanned("Korvanetics B VERSION=v1.0 LOOPBACK=No ECHO=Yes").Finding(), Found::kModule);
+}
+
+TEST(StationRows, OnlyEnterStartsARoundAndQEnds) {
+  for (const char* again : {"", " ", "\r"}) EXPECT_EQ(ReadAnswer(again), Answer::kAgain);
+  for (const char* end : {"q", "Q", "quit", " QUIT\r"}) EXPECT_EQ(ReadAnswer(end), Answer::kEnd);
+  for (const char* other : {"COM3", "qq", "4006381333931", "y"}) {
+    EXPECT_EQ(ReadAnswer(other), Answer::kOther) << other;
+  }
 }
 
 Round SampleRound() {
   Round round;
   round.number = 2;
-  round.image = {"/lab/pump.obj", "Veltrana", "Korvanetics C", "fw", 25049};
+  round.image = {"/lab/pump.obj", "Veltrana", "Korvanetics C", "fw", 25049, ""};
   const auto add = [&](int com, std::vector<station::StatusLine> lines, const std::string& why) {
     PortRow row;
     row.com = com;
     for (const auto& line : lines) row.Apply(line);
-    if (!why.empty()) row.End({}, why, false);
+    if (!why.empty()) row.End({}, Failure{FailureCode::kTimeout, why}, false);
     round.rows.push_back(row);
   };
   const auto found = [](int com, const std::string& fields) {
@@ -259,19 +329,26 @@ TEST(StationTable, OneRowPerPortFittedToTheTerminal) {
 }
 
 TEST(StationTable, NarrowsTheBarBeforeTheResultAndCountsWideCharactersTwice) {
-  // At 80 columns the success line stays whole; the bar gives way first.
+  // At 80 columns the success line stays whole; the bar gives way first. At 60 the bar goes
+  // before the result is cut, and the result before the module's name.
   EXPECT_EQ(FitTableColumns(80, 13, 24), (TableColumns{13, 10, 24}));
   EXPECT_EQ(FitTableColumns(80, 13, 73), (TableColumns{13, 4, 30}));
   EXPECT_EQ(FitTableColumns(120, 13, 24), (TableColumns{13, 12, 62}));
-  EXPECT_EQ(FitTableColumns(60, 13, 24), (TableColumns{11, 4, 12}));
-  EXPECT_EQ(FitTableColumns(54, 13, 24), std::nullopt) << "plain lines instead";
+  EXPECT_EQ(FitTableColumns(60, 13, 48), (TableColumns{13, 0, 17}));
+  EXPECT_EQ(FitTableColumns(47, 13, 24), std::nullopt) << "plain lines instead";
   EXPECT_EQ(DisplayColumns("\xe6\x97\xa5\xe6\x9c\xac"), 4);  // two CJK ideographs
   EXPECT_EQ(DisplayColumns("e\xcc\x81"), 1);                 // e and a combining acute
 
-  // A module named in wide characters, its variant at the end, on 60 columns: every line
-  // takes 59, and the name keeps its end.
+  const auto sixty = RenderTable(SampleRound(), {60, false}, 0ms);
+  EXPECT_EQ(sixty[1], "PORT   MODULE         VERSION  SLOT DONE  RESULT           ");
+  EXPECT_EQ(sixty[3], "COM2   Korvanetics C  v1.0        0  50%  writing          ");
+  EXPECT_EQ(sixty[5], "COM4                                      killed after 30 \u2026")
+      << "a cut result ends in an ellipsis";
+
+  // A module named in wide characters, its variant at the end, on 52 columns: every line
+  // takes 51, and the name keeps its end.
   Round round;
-  round.image = {"/lab/p.obj", "V", "P", "f", 7};
+  round.image = {"/lab/p.obj", "V", "P", "f", 7, ""};
   PortRow row;
   row.com = 12;
   row.Apply(Line("INF:",
@@ -281,46 +358,76 @@ TEST(StationTable, NarrowsTheBarBeforeTheResultAndCountsWideCharactersTwice) {
                  "025-Hardware communication failure.  Check serial cable and power "
                  "supply.",
                  true));
-  row.End({}, "", false);
+  row.End({}, {}, false);
   round.rows.push_back(row);
-  const auto lines = RenderTable(round, {60, false}, 0ms);
+  const auto lines = RenderTable(round, {52, false}, 0ms);
   ASSERT_EQ(lines.size(), 4u);
-  for (const std::string& line : lines) EXPECT_EQ(DisplayColumns(line), 59) << line;
-  const std::string start = "COM12  \xe6\xb3\xb5\xe6\xb5\xa6\xe6\x8e\xa7 \xe2\x80\xa6p24  v1.1";
+  for (const std::string& line : lines) EXPECT_EQ(DisplayColumns(line), 51) << line;
+  const std::string start = "COM12  \xe6\xb3\xb5\xe6\xb5\xa6\xe6\x8e\xa7\xe2\x80\xa6p24  v1.1";
   EXPECT_EQ(lines[2].substr(0, start.size()), start) << lines[2];
-  EXPECT_NE(lines[2].find("  025-Hardware"), std::string::npos) << lines[2];
-  EXPECT_TRUE(RenderTable(round, {50, false}, 0ms).empty());
+  EXPECT_NE(lines[2].find("  025-Hardwar\u2026"), std::string::npos) << lines[2];
+  EXPECT_TRUE(RenderTable(round, {47, false}, 0ms).empty());
 }
 
 TEST(StationTable, TextsFromTheLoaderCannotDriveTheTerminal) {
   EXPECT_EQ(DisplayText("Pump\x1b[2J\r\nX\x9b\xc3\xa9\xc2\x9b\xe2\x82"), "Pump?[2J X?\xc3\xa9????");
 }
 
-TEST(StationReport, EveryPortOfEveryRound) {
+TEST(StationReport, EveryPortOfEveryRoundAsItsSchemaSays) {
   Round round = SampleRound();
   round.rows[0].messages = {"a note"};
-  round.rows[2].End({}, "", true);  // skipped as empty this time
+  round.rows[1].End({}, Failure{FailureCode::kStopped, "stopped (Ctrl-C)"}, false);
+  round.rows[2].End({}, {}, true);  // skipped as empty this time
+  round.rows[4].End({}, Failure{FailureCode::kStopped, "stopped (Ctrl-C)"}, false);
   round.image.product = "Pump \xff";
+  round.image.sha256 = std::string(64, 'c');
   round.start = WallTime(std::chrono::milliseconds(1767225600123));
-  const auto report = nlohmann::json::parse(ReportJson({round, round}));
-  ASSERT_EQ(report["rounds"].size(), 2u);
+  const StationFacts facts{"1.7.0", "line-3", "/usr/bin/downloader", "", 25049, "", false};
+  const std::string text = ReportJson(facts, {round, round});
+  EXPECT_EQ(testing::SchemaErrors("station-report.schema.json", text), "");
+  EXPECT_NE(testing::SchemaErrors("station-report.schema.json", R"({"rounds": []})"), "")
+      << "the validator refuses what the schema does not describe";
+
+  const auto report = nlohmann::json::parse(text);
+  EXPECT_EQ(report["format_version"], 2);
+  EXPECT_EQ(report["station"], nlohmann::json::parse(R"({"version": "1.7.0", "host": "line-3"})"));
+  EXPECT_EQ(report["loader"]["version"], nullptr);
+  EXPECT_EQ(report["pinning"]["expect_checksum"], 25049);
   const auto& r = report["rounds"][0];
   EXPECT_EQ(r["start"], "2026-01-01T00:00:00.123Z");
   EXPECT_EQ(r["counts"],
-            nlohmann::json::parse(R"({"ports": 5, "succeeded": 1, "failed": 3, "empty": 1})"))
-      << "a port still running counts as failed";
+            nlohmann::json::parse(R"({"ports": 5, "succeeded": 1, "failed": 3, "empty": 1})"));
   EXPECT_EQ(r["ports"][0], nlohmann::json::parse(R"({
       "port": "COM1",
-      "image": {"file": "/lab/pump.obj", "product": "Pump \ufffd", "checksum": 25049},
+      "image": {"file": "/lab/pump.obj", "company": "Veltrana", "product": "Pump \ufffd",
+                "firmware": "fw", "checksum": 25049, "sha256": ")" +
+                                                 std::string(64, 'c') + R"("},
       "start": "1970-01-01T00:00:00.000Z", "end": "1970-01-01T00:00:00.000Z",
-      "module": {"device": "Korvanetics C", "version": "v1.1", "loopback": "No", "echo": "Yes"},
-      "result": "succeeded",
+      "result": "succeeded", "found": "module",
+      "module": {"device": "Korvanetics C", "version": 1.1, "loopback": false, "echo": true},
+      "slot": 2, "percent": 100, "slots_written": 1,
       "status": {"number": 44, "channel": "EVT", "text": "044-Download successful!"},
+      "failure": null,
       "messages": ["a note"]})"));
+  for (const auto& port : r["ports"]) {
+    std::vector<std::string> keys;
+    for (const auto& [key, value] : port.items()) keys.push_back(key);
+    EXPECT_EQ(keys.size(), r["ports"][0].size()) << port.dump() << ": the same keys on every port";
+  }
+  EXPECT_EQ(r["ports"][1]["slot"], 0) << "where the download stopped";
+  EXPECT_EQ(r["ports"][1]["percent"], 50);
+  EXPECT_EQ(r["ports"][1]["failure"],
+            nlohmann::json::parse(R"j({"code": "stopped", "text": "stopped (Ctrl-C)"})j"));
   EXPECT_EQ(r["ports"][2]["result"], "empty");
-  EXPECT_EQ(r["ports"][3]["failure"], "killed after 30 s without a status line");
+  EXPECT_EQ(r["ports"][2]["module"],
+            nlohmann::json::parse(
+                R"({"device": null, "version": null, "loopback": false, "echo": false})"));
+  EXPECT_EQ(r["ports"][3]["failure"]["code"], "timeout");
   EXPECT_EQ(r["ports"][3]["status"], nullptr);
-  EXPECT_EQ(report["counts"]["succeeded"], 2);
+  EXPECT_EQ(report["totals"],
+            nlohmann::json::parse(
+                R"({"rounds": 2, "port_rounds": 10, "succeeded": 2, "failed": 6, "empty": 2})"));
+  EXPECT_EQ(VersionJson("v2.A"), "v2.A") << "a type 2 module's version byte in hexadecimal";
 }
 
 // --- Whole rounds on a scripted host -----------------------------------------------------
@@ -341,15 +448,40 @@ class ScriptedHost final : public Host {
   std::map<int, bool> stubborn;
   std::optional<std::chrono::milliseconds> interruptAt;
 
+  /// The image file's bytes, whatever its name.
+  std::string image = "image bytes";
+  /// The operator's lines between rounds; then the end of input. `atAnswer` runs before
+  /// each is given (the operator replaces the image file, say).
+  std::deque<std::string> answers;
+  std::function<void(ScriptedHost&)> atAnswer;
+
   std::vector<std::vector<std::string>> started;
   std::vector<int> killed;
   int probesKilled = 0;  ///< /GetInfo runs ended once their final line came
   std::vector<int> stopped;
   std::map<std::string, std::string> files;
 
+  // The station's check for port map entries reads the environment: these rounds have no
+  // port map, so every port is there.
+  ScriptedHost() { ::unsetenv("DOWNLOADER_PORTS"); }
+
+  /// The loaders started for port `com`, each with its arguments.
+  std::vector<std::vector<std::string>> LoadersOf(int com) const {
+    std::vector<std::vector<std::string>> loaders;
+    for (const auto& args : started) {
+      if (args[0] == "/COM" + std::to_string(com)) loaders.push_back(args);
+    }
+    return loaders;
+  }
+
   int Start(const std::string&, const std::vector<std::string>& args, std::string&) override {
     const int id = static_cast<int>(started.size());
     started.push_back(args);
+    if (args[0] == "--version") {
+      At(now_ + 1ms, Output(id, "downloader 9.8.7\n"));
+      At(now_ + 1ms, Ended(id, "exit status 0"));
+      return id;
+    }
     if (args[0] == "/GetInfo") {
       At(now_ + 1ms, Output(id, getInfo));
       At(now_ + 1ms, Ended(id, "exit status 0"));
@@ -378,7 +510,14 @@ class ScriptedHost final : public Host {
     killed.push_back(comOf_[id]);
     Finish(id, "signal 9, Killed");
   }
-  std::vector<HostEvent> Wait(Clock::time_point deadline, bool) override {
+  std::vector<HostEvent> Wait(Clock::time_point deadline, bool watchOperator) override {
+    if (watchOperator && queue_.empty()) {
+      if (answers.empty()) return {HostEvent{HostEvent::Kind::kOperatorEnd, -1, "", "", 0}};
+      if (atAnswer) atAnswer(*this);
+      const std::string line = answers.front();
+      answers.pop_front();
+      return {HostEvent{HostEvent::Kind::kOperatorLine, -1, line, "", 0}};
+    }
     if (interruptAt && Clock::time_point(*interruptAt) <= deadline &&
         (queue_.empty() || Clock::time_point(*interruptAt) < queue_.begin()->first)) {
       now_ = std::max(now_, Clock::time_point(*interruptAt));
@@ -417,6 +556,16 @@ class ScriptedHost final : public Host {
     return true;
   }
   std::string HostName() override { return "line-7"; }
+  bool ReadWholeFile(const std::string&, std::size_t, std::string& bytes, std::string&) override {
+    bytes = image;
+    return true;
+  }
+  bool PrivateCopy(std::string_view bytes, const std::string& name, std::string& path,
+                   std::string&) override {
+    path = "/private/" + name;
+    files[path] = std::string(bytes);
+    return true;
+  }
 
  private:
   static HostEvent Output(int id, std::string bytes) {
@@ -442,8 +591,10 @@ class RecordingTerminal final : public Terminal {
   std::string out;
   std::string err;
   bool live = false;
+  bool inputTerminal = false;
   int width = 80;
   bool Live() override { return live; }
+  bool InputIsTerminal() override { return inputTerminal; }
   bool Colours() override { return false; }
   int Width() override { return width; }
   int Height() override { return 24; }
@@ -478,8 +629,11 @@ TEST(StationRounds, ASilentLoaderIsKilledAndTheOthersFinish) {
   options.timeout = 30s;
 
   EXPECT_EQ(RunStation(options, host, terminal), kExitFailed) << terminal.out << terminal.err;
-  EXPECT_EQ(host.started[1],
-            (std::vector<std::string>{"/COM1", "/NoPrompts", "/Updates", "/lab/pump.obj"}));
+  EXPECT_EQ(host.started[0], (std::vector<std::string>{"--version"}));
+  EXPECT_EQ(host.started[1], (std::vector<std::string>{"/GetInfo", "/lab/pump.obj"}));
+  EXPECT_EQ(host.started[2],
+            (std::vector<std::string>{"/COM1", "/NoPrompts", "/Updates", "/private/image.obj"}))
+      << "the loaders flash the station's own copy of the image it checked";
   EXPECT_EQ(host.killed, (std::vector<int>{3, 2})) << "COM3 5 s after its final line, COM2 "
                                                       "30 s after its last";
   EXPECT_NE(terminal.out.find("COM2: failed: killed after 30 s without a status line\n"),
@@ -488,14 +642,16 @@ TEST(StationRounds, ASilentLoaderIsKilledAndTheOthersFinish) {
   EXPECT_NE(terminal.out.find("COM3: succeeded: 044-Download successful!\n"), std::string::npos);
   EXPECT_NE(terminal.out.find("COM1: succeeded: 044-Download successful!\n"), std::string::npos);
   const auto report = nlohmann::json::parse(host.files.at("report.json"));
-  EXPECT_EQ(report["counts"]["succeeded"], 2);
-  EXPECT_EQ(report["rounds"][0]["ports"][1]["failure"], "killed after 30 s without a status line");
+  EXPECT_EQ(report["totals"]["succeeded"], 2);
+  EXPECT_EQ(report["rounds"][0]["ports"][1]["failure"]["text"],
+            "killed after 30 s without a status line");
+  EXPECT_EQ(report["loader"]["version"], "9.8.7");
 }
 
 TEST(StationRounds, TheTableGivesEachFailureWholeBelowItANarrowTerminalPlainLines) {
   const std::string failure =
       "025-Hardware communication failure.  Check serial cable and power supply.";
-  for (const int width : {80, 50}) {
+  for (const int width : {80, 45}) {
     SCOPED_TRACE(width);
     ScriptedHost host;
     host.scripts[1] = {{10ms, Downloads(1)}, {20ms, kSuccess}};
@@ -537,9 +693,9 @@ TEST(StationRounds, ControlCStopsEveryLoaderAndKeepsWhatFinished) {
   const auto& round = report["rounds"][0];
   EXPECT_TRUE(round["interrupted"]);
   EXPECT_EQ(round["ports"][0]["result"], "succeeded");
-  EXPECT_EQ(round["ports"][1]["failure"], "stopped (Ctrl-C)");
-  EXPECT_EQ(round["ports"][2]["failure"], "stopped (Ctrl-C)");
-  EXPECT_EQ(terminal.out.find("waiting for a line"), std::string::npos);
+  EXPECT_EQ(round["ports"][1]["failure"]["text"], "stopped (Ctrl-C)");
+  EXPECT_EQ(round["ports"][2]["failure"]["code"], "stopped");
+  EXPECT_EQ(terminal.out.find(PromptLine(false)), std::string::npos);
 }
 
 TEST(StationRounds, AnImageTheLoaderRefusesEndsTheStationBeforeAnyDownload) {
@@ -554,7 +710,111 @@ TEST(StationRounds, AnImageTheLoaderRefusesEndsTheStationBeforeAnyDownload) {
   EXPECT_EQ(terminal.err,
             "downloader-station: the loader refuses the image x.obj: 012-Checksum Error.  Data is "
             "corrupt in file \"x.obj\".\n");
-  EXPECT_EQ(host.started.size(), 1u);
+  EXPECT_EQ(host.started.size(), 2u) << "--version and /GetInfo";
+}
+
+TEST(StationRounds, OnlyEnterFlashesAgainAndAnyOtherLineIsAnswered) {
+  for (const bool person : {false, true}) {
+    ScriptedHost host;
+    host.scripts[1] = {{10ms, kSuccess}};
+    host.answers = {"COM3", "", "Q", ""};
+    RecordingTerminal terminal;
+    terminal.inputTerminal = person;
+    StationOptions options;
+    options.image = "x.obj";
+    options.ports = {1};
+    options.repeat = true;
+    EXPECT_EQ(RunStation(options, host, terminal), kExitSucceeded);
+    EXPECT_EQ(host.LoadersOf(1).size(), 2u) << "a round for Enter alone; Q ends";
+    EXPECT_NE(terminal.out.find(PromptLine(person) + "\n'COM3' is not an answer: Enter flashes "
+                                                     "again, q ends\nround 2: "),
+              std::string::npos)
+        << terminal.out;
+    EXPECT_NE(PromptLine(person).find(person ? "or q and Enter to end" : "(q ends)"),
+              std::string::npos);
+  }
+}
+
+TEST(StationRounds, AnImageChangedBetweenRoundsIsNeverFlashedUnlessFollowed) {
+  const std::string later = StatusLine(
+      "INF:", "051-COMPANY=V PRODUCT=Korvanetics C FIRMWARE=g CHECKSUM=8 COMPILEDATE=x", true);
+  for (const bool follow : {false, true}) {
+    SCOPED_TRACE(follow);
+    ScriptedHost host;
+    host.scripts[1] = {{10ms, kSuccess}};
+    host.answers = {""};
+    host.atAnswer = [&later](ScriptedHost& h) {
+      h.image = "another image";
+      h.getInfo = later;
+    };
+    RecordingTerminal terminal;
+    StationOptions options;
+    options.image = "/lab/pump.obj";
+    options.ports = {1};
+    options.repeat = true;
+    options.report = "r.json";
+    options.followImage = follow;
+    const int status = RunStation(options, host, terminal);
+    const auto report = nlohmann::json::parse(host.files.at("r.json"));
+    if (!follow) {
+      EXPECT_EQ(status, kExitUsage);
+      EXPECT_EQ(terminal.err,
+                "downloader-station: the image /lab/pump.obj has changed since it was checked "
+                "(SHA-256 " +
+                    Sha256Hex("image bytes") + ", now " + Sha256Hex("another image") +
+                    "): stopped before round 2, nothing was flashed; start the station again "
+                    "to flash the new image, or give --follow-image\n");
+      EXPECT_EQ(host.LoadersOf(1).size(), 1u) << "no port touched in round 2";
+      EXPECT_EQ(host.files.at("/private/image.obj"), "image bytes");
+      EXPECT_EQ(report["rounds"].size(), 1u);
+    } else {
+      EXPECT_EQ(status, kExitSucceeded) << terminal.err;
+      EXPECT_EQ(host.LoadersOf(1).size(), 2u);
+      EXPECT_EQ(host.files.at("/private/image.obj"), "another image");
+      EXPECT_EQ(report["rounds"][1]["image"]["checksum"], 8);
+      EXPECT_EQ(report["rounds"][1]["image"]["sha256"], Sha256Hex("another image"));
+      EXPECT_NE(terminal.out.find("the image /lab/pump.obj has changed: now Korvanetics C, "
+                                  "checksum 8, SHA-256 " +
+                                  Sha256Hex("another image") + "\n"),
+                std::string::npos);
+    }
+  }
+}
+
+TEST(StationRounds, AnImageThatIsNotTheOneExpectedIsRefusedBeforeAnyPort) {
+  EXPECT_EQ(Sha256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(Sha256Hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+  const std::string sha256 = Sha256Hex("image bytes");
+  for (const bool bySha : {false, true}) {
+    ScriptedHost host;
+    RecordingTerminal terminal;
+    StationOptions options;
+    options.image = "x.obj";
+    options.ports = {1};
+    if (bySha) {
+      options.expectSha256 = std::string(64, '0');
+    } else {
+      options.expectChecksum = 8;
+    }
+    EXPECT_EQ(RunStation(options, host, terminal), kExitUsage);
+    EXPECT_EQ(terminal.err, bySha ? "downloader-station: the image x.obj has SHA-256 " + sha256 +
+                                        ", not the expected " + std::string(64, '0') +
+                                        "; nothing was flashed\n"
+                                  : "downloader-station: the image x.obj has checksum 7, not the "
+                                    "expected 8; nothing was flashed\n");
+    EXPECT_TRUE(host.LoadersOf(1).empty());
+  }
+  // The right ones flash.
+  ScriptedHost host;
+  host.scripts[1] = {{10ms, kSuccess}};
+  RecordingTerminal terminal;
+  StationOptions options;
+  options.image = "x.obj";
+  options.ports = {1};
+  options.expectChecksum = 7;
+  options.expectSha256 = sha256;
+  EXPECT_EQ(RunStation(options, host, terminal), kExitSucceeded) << terminal.err;
 }
 
 }  // namespace

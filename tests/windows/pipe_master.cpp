@@ -1,12 +1,14 @@
 // A master program for the loader's pipe mode on Windows, as a station would write one.
-// It sends two command lines, "/GetInfo missing.obj" and "/GetInfo %DOWNLOADER_TEST_IMAGE%",
-// and after each reads the status lines up to the final one (the one ending in EOT). Then
+// It sends two command lines, "/GetInfo missing.obj" and "/GetInfo %DOWNLOADER_TEST_IMAGE%"
+// (or those of %DOWNLOADER_TEST_COMMANDS%, separated by "|"), and after each reads the
+// status lines up to the final one (the one ending in EOT). Then
 // it closes its output, which ends the loader, and waits for the end of its input: that
 // comes only if it holds no copy of the loader's end of the pipe. Everything it received,
 // then "end of input" (or "no end of input"), goes to the file %DOWNLOADER_TEST_RESULT%.
 
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -20,6 +22,12 @@ std::wstring Environment(const wchar_t* name) {
   wchar_t value[1024];
   const DWORD length = ::GetEnvironmentVariableW(name, value, 1024);
   return length < 1024 ? std::wstring(value, length) : std::wstring();
+}
+
+std::string Narrow(const std::wstring& text) {
+  std::string narrow;
+  for (wchar_t c : text) narrow.push_back(static_cast<char>(c));
+  return narrow;
 }
 
 void Write(HANDLE handle, const std::string& bytes) {
@@ -42,13 +50,17 @@ std::string ReadUpToFinalLine() {
 }  // namespace
 
 int main() {
-  std::string imageName;
-  for (wchar_t c : Environment(L"DOWNLOADER_TEST_IMAGE")) imageName.push_back(static_cast<char>(c));
+  std::string commands = Narrow(Environment(L"DOWNLOADER_TEST_COMMANDS"));
+  if (commands.empty())
+    commands = "/GetInfo missing.obj|/GetInfo " + Narrow(Environment(L"DOWNLOADER_TEST_IMAGE"));
 
-  Write(out, "/GetInfo missing.obj");
-  std::string received = ReadUpToFinalLine();
-  Write(out, "/GetInfo " + imageName);
-  received += ReadUpToFinalLine();
+  std::string received;
+  for (std::size_t start = 0; start <= commands.size();) {
+    const std::size_t end = std::min(commands.find('|', start), commands.size());
+    Write(out, commands.substr(start, end - start));
+    received += ReadUpToFinalLine();
+    start = end + 1;
+  }
 
   ::CloseHandle(out);
   // The loader ends when its read fails; its end of our input closes with it.

@@ -20,7 +20,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <thread>
@@ -250,9 +252,11 @@ class Desk {
 class WindowsLoader {
  public:
   WindowsLoader(const Desk& desk, const ModuleEmulator& emulator, std::vector<std::string> args,
-                std::string_view program = "downloader.exe") {
+                std::string_view program = "downloader.exe",
+                const std::map<std::string, std::string>& moreEnv = {}) {
     auto env = desk.Environment();
     env["DOWNLOADER_PORTS"] = WindowsPath(emulator.PortMapDir());
+    env.insert(moreEnv.begin(), moreEnv.end());
     process_ = std::make_unique<ChildProcess>(Setting("WINE_RUN"),
                                               WineArguments(program, std::move(args)), env);
   }
@@ -442,24 +446,71 @@ TEST_F(WindowsAtADesk, TheSelectionTakesAMarkedRowByClickOrKeysRefusesAGreyOneAn
   }
 }
 
+// Wine shows the open-file dialog before it has made its controls: keys pressed at once
+// would be lost.
+std::string WaitForOpenFileDialog(const Desk& desk) {
+  const std::string dialog = desk.WaitForWindow("^Open Object File$");
+  std::this_thread::sleep_for(2s);
+  return dialog;
+}
+
 TEST_F(WindowsAtADesk, TheOpenFileDialogIsCancelledOrGivesTheFileTypedIntoIt) {
   // No file named and none embedded: the loader asks for one.
   ModuleEmulator emulator(kOneModule);
   {
     WindowsLoader loader(*desk, emulator, {});
-    desk->Press(desk->WaitForWindow("^Open Object File$"), "Escape");
+    desk->Press(WaitForOpenFileDialog(*desk), "Escape");
     ExpectSameRun(loader.Finish(), RunLoader(emulator, {}), "041-User cancelled open-file");
   }
   {
     // The file name box has the focus; the chosen image goes to the information window.
     WindowsLoader loader(*desk, emulator, {});
-    const std::string dialog = desk->WaitForWindow("^Open Object File$");
+    const std::string dialog = WaitForOpenFileDialog(*desk);
     desk->Type(dialog, WindowsPath(file));
     desk->Press(dialog, "Return");
     desk->Press(desk->WaitForWindow("Loader v1.7$"), "Escape");
     ExpectSameRun(loader.Finish(), RunOnTerminal(emulator, {}, file + "\n\n"),
                   "042-User cancelled information dialog.");
   }
+}
+
+TEST_F(WindowsAtADesk, TheOpenFileDialogLeavesTheLoadersFolderCurrent) {
+  // In pipe mode a master's relative names are the loader's folder's, also after the
+  // dialog has shown another folder that holds a file of the same name.
+  ModuleEmulator emulator(kOneModule);
+  namespace fs = std::filesystem;
+  fs::copy_file(WindowsProgram("downloader.exe"), dir.File("downloader.exe"));
+  fs::copy_file(WindowsProgram("pipe_master.exe"), dir.File("pipe_master.exe"));
+  fs::create_directory(dir.File("elsewhere"));
+  ImageDescription other = image;
+  other.firmware = "the loader's folder's";
+  const std::string here = WriteImage(dir, other, "other.obj");
+  other.firmware = "elsewhere";
+  WriteImage(dir, other, "elsewhere/other.obj");
+  const std::string chosen = WriteImage(dir, image, "elsewhere/chosen.obj");
+  const std::string result = dir.File("master-result");
+
+  WindowsLoader loader(*desk, emulator, {"/Pipe", "pipe_master"}, dir.File("downloader.exe"),
+                       {{"DOWNLOADER_TEST_COMMANDS", "/GetInfo|/GetInfo other.obj"},
+                        {"DOWNLOADER_TEST_RESULT", WindowsPath(result)}});
+  const std::string dialog = WaitForOpenFileDialog(*desk);
+  // Into the other folder first, as a person goes there, then the file (once the dialog
+  // lists that folder: keys typed before would be lost).
+  desk->Type(dialog, "elsewhere");
+  desk->Press(dialog, "Return");
+  std::this_thread::sleep_for(1s);
+  desk->Type(dialog, "chosen.obj");
+  desk->Press(dialog, "Return");
+  const RunResult run = loader.Finish();
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  // The master writes what it received once its input has ended with the loader.
+  const auto deadline = std::chrono::steady_clock::now() + kLimit;
+  while (!fs::exists(result) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_EQ(testing::ReadFileBytes(result), RunLoader(emulator, {"/GetInfo", chosen}).out +
+                                                RunLoader(emulator, {"/GetInfo", here}).out +
+                                                "end of input\n");
 }
 
 TEST_F(WindowsAtADesk, AnErrorHasItsDialog) {

@@ -19,6 +19,7 @@ std::string WindowsPath(const std::filesystem::path& path) {
 }
 
 std::string WindowsProgram(std::string_view name) {
+  if (name.starts_with('/')) return std::string(name);
   return Setting("DOWNLOADER_WINDOWS_BIN") + "/" + std::string(name);
 }
 

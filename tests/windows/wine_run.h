@@ -22,7 +22,7 @@ std::string Setting(const char* name);
 /// The name of a Linux file as a Windows program under Wine sees it.
 std::string WindowsPath(const std::filesystem::path& path);
 
-/// A program of the Windows build.
+/// A program of the Windows build; a full Linux name stays as it is.
 std::string WindowsProgram(std::string_view name);
 
 /// wine-run's arguments for a Windows program.

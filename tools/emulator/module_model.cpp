@@ -117,10 +117,30 @@ void ModuleModel::AddPacketByte(uint8_t byte, Reaction& reaction) {
   if (status == 0) record.acknowledged.push_back(record.received.back());
 }
 
+bool ModuleModel::IdentificationFails() {
+  if (identifications_++ == 0) return false;
+  for (const int slot : spec_.identFailSlots) {
+    if (slot == slotsEnded_) return true;
+  }
+  return false;
+}
+
 Reaction ModuleModel::OnByte(uint8_t byte) {
   Reaction reaction;
+  // The echo of the slot byte and of a zero byte that may close the slot is awaited as a
+  // reply; so is everything that follows the echo.
+  const bool echoIsReply =
+      phase_ == Phase::kSlotByte || (phase_ == Phase::kPackets && packet_.empty() && byte == 0);
   // Nothing can be received while the line is held in BREAK.
   if (break_) return reaction;
+  if (phase_ == Phase::kSlotByte) {
+    for (const int slot : spec_.shiftedSlots) {
+      if (slot == byte) {
+        byte ^= 1;  // heard so, and echoed as heard
+        break;
+      }
+    }
+  }
   if (phase_ == Phase::kPackets && packet_.empty()) {
     // The first byte of a packet, or the closing zero.
     for (const PacketFault& fault : spec_.faults) {
@@ -132,9 +152,12 @@ Reaction ModuleModel::OnByte(uint8_t byte) {
       if (fault.kind == PacketFault::Kind::kChatter) reaction.bytes.push_back({fault.status, 0});
     }
   }
-  if (!spec_.noEcho) reaction.bytes.push_back({byte, 0});
-  auto answer = [&](uint8_t value) {
-    reaction.bytes.push_back({spec_.badReply ? kBadReply : value, 0});
+  const std::size_t echo = reaction.bytes.size();
+  if (!spec_.noEcho) reaction.bytes.push_back({byte, 0, echoIsReply});
+  // A wrong answer of its own (badreply) stops the exchange; one changed on the line
+  // (identfail) leaves the module going on as after the right one.
+  auto answer = [&](uint8_t value, bool changed) {
+    reaction.bytes.push_back({spec_.badReply || changed ? kBadReply : value, 0});
   };
 
   switch (phase_) {
@@ -142,13 +165,13 @@ Reaction ModuleModel::OnByte(uint8_t byte) {
       if (spec_.type == 2) {
         if (byte != kHandshake[handshake_]) handshake_ = 0;
         if (byte == kHandshake[handshake_]) {
-          answer(static_cast<uint8_t>(256 - byte));
+          answer(static_cast<uint8_t>(256 - byte), handshake_ == 0 && IdentificationFails());
           if (!spec_.badReply && ++handshake_ == sizeof kHandshake) {
             phase_ = Phase::kVersionRequest;
           }
         }
       } else if (byte == IdentCode(spec_.type)) {
-        answer(spec_.reply);
+        answer(spec_.reply, IdentificationFails());
         if (!spec_.badReply) phase_ = Phase::kSlotByte;
       }
       break;
@@ -177,6 +200,9 @@ Reaction ModuleModel::OnByte(uint8_t byte) {
         AddPacketByte(byte, reaction);
       }
       break;
+  }
+  for (std::size_t i = spec_.noEcho ? echo : echo + 1; i < reaction.bytes.size(); ++i) {
+    reaction.bytes[i].reply = true;
   }
   return reaction;
 }

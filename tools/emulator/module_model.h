@@ -17,11 +17,14 @@ struct SlotRecord {
 };
 
 /// The module's answer to one event: bytes to send, each after an extra delay (beyond the
-/// line's byte time), and whether to drop the connection afterwards.
+/// line's byte time), and whether to drop the connection afterwards. A reply is a byte the
+/// loader waits for with a short timeout: a status byte, the slot byte's echo, the closing
+/// zero byte's echo, an identification answer or version byte.
 struct Reaction {
   struct Byte {
     uint8_t value;
     uint32_t delayMs;
+    bool reply = false;
   };
   std::vector<Byte> bytes;
   bool drop = false;
@@ -63,6 +66,8 @@ class ModuleModel {
   void StartTransfer(int slot);
   /// Takes one byte of a packet; a complete packet is recorded and answered.
   void AddPacketByte(uint8_t byte, Reaction& reaction);
+  /// An identification exchange begins: whether its answer is to be wrong (identfail).
+  bool IdentificationFails();
 
   ModuleSpec spec_;
   Phase phase_ = Phase::kIdentify;
@@ -74,7 +79,8 @@ class ModuleModel {
   int packets_ = 0;
   int slot_ = 0;
   int packetIndex_ = 0;
-  int slotsEnded_ = 0;  // this connection's, numbers type 2 transfers
+  int slotsEnded_ = 0;       // this connection's, numbers type 2 transfers
+  int identifications_ = 0;  // exchanges begun since the module started
   bool clearPending_ = false;
   std::vector<uint8_t> packet_;
   std::map<int, SlotRecord> slots_;

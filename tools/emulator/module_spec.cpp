@@ -109,6 +109,9 @@ bool ParseModuleSpec(const std::string& text, ModuleSpec& spec, std::string& err
     } else if (key == "com") {
       ok = ParseUnsigned(value, 99, n) && n >= 1;
       spec.com = static_cast<int>(n);
+    } else if (key.rfind("slotshift@", 0) == 0 || key.rfind("identfail@", 0) == 0) {
+      ok = eq == std::string::npos && ParseUnsigned(key.substr(key.find('@') + 1), 7, n);
+      (key[0] == 's' ? spec.shiftedSlots : spec.identFailSlots).push_back(static_cast<int>(n));
     } else if (key == "status" || key.rfind("silent@", 0) == 0 || key.rfind("drop@", 0) == 0 ||
                key.rfind("hangup@", 0) == 0 || (key == "chatter" && eq != std::string::npos)) {
       PacketFault fault;

@@ -40,6 +40,15 @@ struct ModuleSpec {
   bool chatter = false;   ///< never stops sending
   uint32_t statusDelayMs = 0;
   std::vector<PacketFault> faults;
+  /// Slot numbers the module hears with their lowest bit flipped (0 as 1, 1 as 0), as one
+  /// corrupted byte on the line would make it: it echoes the number it heard and takes the
+  /// packets into that slot. Types 3..6 (type 2 hears no slot number).
+  std::vector<int> shiftedSlots;
+  /// Slots before which the module answers its identification exchange with a byte no
+  /// loader accepts, as if the right answer had been changed on the line, and goes on as
+  /// after a right one. The identification before slot S is the one that follows S ended
+  /// slots on a connection; the module's first one (a port scan's) is always right.
+  std::vector<int> identFailSlots;
 };
 
 /// The code byte of types 3..6 (0 for others).
@@ -48,8 +57,8 @@ uint8_t IdentCode(int type);
 /// Parses a comma-separated SPEC: port=N, type=2..6, version=M.N, reply=BYTE,
 /// variant=24|40, loopback, dsr=on|off, noecho, badreply, status=CODE@SLOT:PACKET,
 /// silent@SLOT:PACKET, drop@SLOT:PACKET, statusdelay=MS, chatter, com=N,
-/// hangup@SLOT:PACKET, chatter=BYTE@SLOT:PACKET. False with
-/// `error` set when SPEC is not valid.
+/// hangup@SLOT:PACKET, chatter=BYTE@SLOT:PACKET, slotshift@SLOT, identfail@SLOT. False
+/// with `error` set when SPEC is not valid.
 bool ParseModuleSpec(const std::string& text, ModuleSpec& spec, std::string& error);
 
 /// The firmware version the module reports, as the loader shows it without the "v"

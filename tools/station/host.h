@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -65,6 +66,16 @@ class Host {
   virtual bool DropHalfLine(const std::string& path, std::size_t& dropped, std::string& error) = 0;
   /// This computer's name, as the network knows it.
   virtual std::string HostName() = 0;
+  /// Reads the whole of the plain file `path` into `bytes`. False, with `error` set, when
+  /// it cannot be read, is no plain file, or holds more than `limit` bytes. The system's
+  /// hosts read it so on every platform (host.cpp).
+  virtual bool ReadWholeFile(const std::string& path, std::size_t limit, std::string& bytes,
+                             std::string& error);
+  /// Writes `bytes` to a new file `name` in a folder of the station's own that no one else
+  /// can write to, and gives its path. The folder and its files are removed when the host
+  /// ends. False, with `error` set, when it cannot be written.
+  virtual bool PrivateCopy(std::string_view bytes, const std::string& name, std::string& path,
+                           std::string& error) = 0;
 };
 
 /// The station's output: the table or the plain lines, and its messages.
@@ -73,6 +84,8 @@ class Terminal {
   virtual ~Terminal() = default;
   /// Standard output is a terminal that can redraw lines in place.
   virtual bool Live() = 0;
+  /// Standard input is a terminal (or console): a person answers the station's questions.
+  virtual bool InputIsTerminal() = 0;
   virtual bool Colours() = 0;
   /// Its size in columns and lines (80 x 24 when unknown).
   virtual int Width() = 0;

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -96,6 +97,10 @@ class PosixHost final : public Host {
       ::kill(child.pid, SIGKILL);
       ::waitpid(child.pid, nullptr, 0);
       CloseFds(child);
+    }
+    if (!privateFolder_.empty()) {
+      std::error_code ec;
+      std::filesystem::remove_all(privateFolder_, ec);
     }
   }
 
@@ -306,6 +311,23 @@ class PosixHost final : public Host {
     return "downloader";
   }
 
+  bool PrivateCopy(std::string_view bytes, const std::string& name, std::string& path,
+                   std::string& error) override {
+    if (privateFolder_.empty()) {
+      const char* tmp = std::getenv("TMPDIR");
+      std::string pattern =
+          std::string(tmp != nullptr && *tmp == '/' ? tmp : "/tmp") + "/downloader-station.XXXXXX";
+      // A new folder of mode 0700: no one else can put or replace a file in it.
+      if (::mkdtemp(pattern.data()) == nullptr) {
+        error = ErrorText(errno);
+        return false;
+      }
+      privateFolder_ = pattern;
+    }
+    path = privateFolder_ + "/" + name;
+    return ReplaceFileSafely(path, bytes, 0600, error, FolderRule::kOwnOnly);
+  }
+
  private:
   struct Child {
     pid_t pid = -1;
@@ -441,6 +463,7 @@ class PosixHost final : public Host {
 
   std::map<int, Child> children_;
   int nextId_ = 0;
+  std::string privateFolder_;  // PrivateCopy's, made at its first use
   bool stdinEnded_ = false;
   bool endReported_ = false;
   std::string stdinPending_;

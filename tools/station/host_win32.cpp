@@ -35,6 +35,9 @@ constexpr DWORD kReadChunk = 64 * 1024;
 /// A loader's end is reported once its pipes have ended, or this long after it exited when
 /// something it left behind still holds them.
 constexpr auto kPipeGrace = 2s;
+/// How long a console read that ended without a line waits for the control handler to
+/// report Ctrl-C before it counts as the end of input.
+constexpr auto kControlReportGrace = 500ms;
 /// How often the console's size is looked at while a wait goes on.
 constexpr auto kSizeLook = 200ms;
 /// The exit code a loader ended by the station gets.
@@ -113,6 +116,7 @@ struct Shared {
   int pendingEnds = 0;
   bool wantLine = false;
   bool stdinEnded = false;
+  bool interrupted = false;  // the control handler has reported a key or the console's end
   bool closing = false;
   std::string stdinPending;
 
@@ -137,6 +141,7 @@ BOOL WINAPI OnControl(DWORD type) {
   if (!state) return FALSE;
   const auto interrupt = [&state](int signal, const char* how) {
     std::lock_guard lock(state->mutex);
+    state->interrupted = true;
     state->Push(HostEvent{HostEvent::Kind::kInterrupt, -1, "", how, signal});
   };
   switch (type) {
@@ -186,11 +191,47 @@ void AwaitEnd(std::shared_ptr<Shared> shared, int id, HANDLE process) {
   state.changed.notify_all();
 }
 
+// What one read of standard input gave.
+enum class InputRead { kBytes, kInterrupted, kEnded };
+
+// One read of the console, as wide text and in UTF-8 whatever its code page. Ctrl-Z at
+// the start of a line is the end of input, as the console's own ReadFile takes it. A read
+// that ends with nothing read was ended by Ctrl-C or Ctrl-Break (ReadConsoleW sets
+// ERROR_OPERATION_ABORTED then; ReadFile gives the same as for Ctrl-Z).
+InputRead ReadConsoleLine(HANDLE input, std::string& bytes) {
+  std::wstring buffer(2048, L'\0');
+  DWORD got = 0;
+  ::SetLastError(ERROR_SUCCESS);
+  if (!::ReadConsoleW(input, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+    return InputRead::kEnded;
+  }
+  if (got == 0) {
+    return ::GetLastError() == ERROR_OPERATION_ABORTED ? InputRead::kInterrupted
+                                                       : InputRead::kEnded;
+  }
+  if (buffer[0] == L'\x1a') return InputRead::kEnded;
+  bytes = Utf8(std::wstring_view(buffer.data(), got));
+  return InputRead::kBytes;
+}
+
+InputRead ReadFileBytes(HANDLE input, std::string& bytes) {
+  std::string buffer(4096, '\0');
+  DWORD got = 0;
+  if (input == nullptr || input == INVALID_HANDLE_VALUE ||
+      !::ReadFile(input, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) ||
+      got == 0) {
+    return InputRead::kEnded;
+  }
+  bytes = buffer.substr(0, got);
+  return InputRead::kBytes;
+}
+
 // Standard input, read only while the station waits for the operator: a console read
 // echoes what is typed, which would break the table during a round.
 void ReadOperator(std::shared_ptr<Shared> state) {
   const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
-  std::string buffer(4096, '\0');
+  DWORD mode = 0;
+  const bool console = ::GetConsoleMode(input, &mode) != 0;
   std::unique_lock lock(state->mutex);
   while (!state->stdinEnded && !state->closing) {
     state->changed.wait(lock, [&] { return state->wantLine || state->closing; });
@@ -200,15 +241,21 @@ void ReadOperator(std::shared_ptr<Shared> state) {
       continue;
     }
     lock.unlock();
-    DWORD got = 0;
-    const bool ok =
-        input != nullptr && input != INVALID_HANDLE_VALUE &&
-        ::ReadFile(input, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr);
+    std::string bytes;
+    const InputRead read = console ? ReadConsoleLine(input, bytes) : ReadFileBytes(input, bytes);
     lock.lock();
-    if (!ok || got == 0) {
+    // A console read that ends without a line may be Ctrl-C's doing (or the console's end),
+    // with the control handler's report still on its way on another thread: it is waited
+    // for a moment, and a stop wins over the end of input. Nothing more is read then.
+    if (console && read != InputRead::kBytes) {
+      state->changed.wait_for(lock, kControlReportGrace,
+                              [&] { return state->interrupted || state->closing; });
+    }
+    if (state->interrupted) break;
+    if (read == InputRead::kEnded) {
       state->stdinEnded = true;
-    } else {
-      state->stdinPending.append(buffer, 0, got);
+    } else if (read == InputRead::kBytes) {
+      state->stdinPending += bytes;
     }
     state->changed.notify_all();
   }
@@ -317,6 +364,8 @@ class WindowsHost final : public Host {
       }
     }
     if (operatorReader_.joinable()) operatorReader_.detach();
+    for (const std::wstring& file : privateFiles_) ::DeleteFileW(file.c_str());
+    if (!privateFolder_.empty()) ::RemoveDirectoryW(privateFolder_.c_str());
     {
       std::lock_guard lock(handlerMutex);
       handlerState.reset();
@@ -522,6 +571,35 @@ class WindowsHost final : public Host {
     return "downloader.exe";
   }
 
+  bool PrivateCopy(std::string_view bytes, const std::string& name, std::string& path,
+                   std::string& error) override {
+    if (privateFolder_.empty()) {
+      wchar_t temp[MAX_PATH + 1] = {};
+      const DWORD n = ::GetTempPathW(MAX_PATH + 1, temp);
+      if (n == 0 || n > MAX_PATH) {
+        error = ErrorText(::GetLastError());
+        return false;
+      }
+      // A new folder under the user's own temporary folder, which only that user can write.
+      for (unsigned attempt = 0; privateFolder_.empty(); ++attempt) {
+        const std::wstring folder = std::wstring(temp) + L"downloader-station-" +
+                                    std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                                    std::to_wstring(::GetTickCount() + attempt);
+        if (::CreateDirectoryW(folder.c_str(), nullptr)) {
+          privateFolder_ = folder;
+        } else if (::GetLastError() != ERROR_ALREADY_EXISTS || attempt > 100) {
+          error = ErrorText(::GetLastError());
+          return false;
+        }
+      }
+    }
+    const std::wstring target = privateFolder_ + L"\\" + Wide(name);
+    if (!ReplaceFileSafely(Utf8(target), bytes, 0600, error, FolderRule::kOwnOnly)) return false;
+    privateFiles_.push_back(target);
+    path = Utf8(target);
+    return true;
+  }
+
  private:
   // A loader that has exited ends once everything it wrote has been handed on.
   void ReportEnded(std::vector<HostEvent>& events) {
@@ -563,6 +641,8 @@ class WindowsHost final : public Host {
   std::pair<int, int> size_;
   std::thread operatorReader_;
   bool endReported_ = false;
+  std::wstring privateFolder_;  // PrivateCopy's, made at its first use
+  std::vector<std::wstring> privateFiles_;
 };
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "line.h"
 
 #include <algorithm>
-#include <fstream>
 #include <optional>
 
 #include "file_names.h"
@@ -28,31 +27,16 @@ constexpr auto kCheckTimeout = 10s;
 constexpr auto kEndGrace = 5s;
 /// After a stop, the loaders have this long to end before they are killed.
 constexpr auto kStopGrace = 2s;
-/// `downloader --version` has this long to answer.
-constexpr auto kVersionTimeout = 10s;
+/// The most the station reads of an image file, as for rounds.
+constexpr std::size_t kMaxImageBytes = 16 * 1024 * 1024;
 constexpr int kSignalExitBase = 128;
+/// The exit status when the image changed under a running line, as for a refused image.
+constexpr int kExitImageChanged = 2;
 /// A line of a process's standard error is kept up to this many bytes.
 constexpr std::size_t kMaxMessageBytes = 4096;
 
 std::string Message(const std::string& text) {
   return "downloader-station: " + text + "\n";
-}
-
-// The SHA-256 of the image's file, as the loader will find it: the name as given, or with
-// the default extension. Nothing when the station cannot read it.
-std::optional<std::string> ImageSha256(const std::string& image) {
-  for (const std::string& name : {image, image + ".obj"}) {
-    std::ifstream in(PathOf(name), std::ios::binary);
-    if (!in) continue;
-    Sha256 hash;
-    char buffer[64 * 1024];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-      hash.Update(std::string_view(buffer, static_cast<std::size_t>(in.gcount())));
-    }
-    if (in.bad()) return std::nullopt;
-    return hash.HexDigest();
-  }
-  return std::nullopt;
 }
 
 // What runs for a fixture: nothing, its presence checks (`downloader --watch`, one line a
@@ -79,7 +63,7 @@ class Line {
 
  private:
   bool Prepare();
-  std::string LoaderVersion();
+  bool ImageStillPinned();
   bool Accepting() const { return !ending_; }
   void StartDue();
   void StartCheck(std::size_t i);
@@ -120,6 +104,7 @@ class Line {
   std::string interruptHow_;
   Clock::time_point stopDeadline_ = Clock::time_point::max();
   bool recordFailed_ = false;
+  bool imageChanged_ = false;  // the image file was no longer the one pinned
   // The terminal: the table drawn in place while it fits, plain lines while it does not.
   bool live_ = false;
   bool tableShown_ = false;
@@ -148,40 +133,14 @@ bool Line::Prepare() {
   facts_.host = host_.HostName();
   facts_.stationVersion = DOWNLOADER_VERSION;
   facts_.loader = setup_.loader;
-  facts_.loaderVersion = LoaderVersion();
+  facts_.loaderVersion = setup_.loaderVersion;
   facts_.image = setup_.info;
-  facts_.sha256 = ImageSha256(setup_.image);
   if (const auto map = PortMapDirectory()) facts_.devices = PortMapDevices(*map);
   for (const int com : setup_.ports) fixtures_.emplace_back(com, options_.retries);
   processes_.resize(fixtures_.size());
   notes_.resize(fixtures_.size());
   shown_.resize(fixtures_.size());
   return true;
-}
-
-// "1.7.0" from the loader's "downloader 1.7.0"; empty when it gives no such answer.
-std::string Line::LoaderVersion() {
-  std::string error;
-  const int id = host_.Start(setup_.loader, {"--version"}, error);
-  if (id < 0) return "";
-  std::string out;
-  auto deadline = host_.Now() + kVersionTimeout;
-  for (bool ended = false; !ended;) {
-    for (const HostEvent& event : host_.Wait(deadline, false)) {
-      if (event.kind == HostEvent::Kind::kInterrupt) pending_.push_back(event);
-      if (event.id != id) continue;
-      if (event.kind == HostEvent::Kind::kOutput) out += event.bytes;
-      if (event.kind == HostEvent::Kind::kEnded) ended = true;
-    }
-    if (!ended && host_.Now() >= deadline) {
-      host_.Kill(id);
-      deadline = Clock::time_point::max();
-    }
-  }
-  const std::string head = "downloader ";
-  if (out.rfind(head, 0) != 0) return "";
-  const std::string version = out.substr(head.size(), out.find_first_of("\r\n") - head.size());
-  return DisplayText(version);
 }
 
 UnitCounts Line::Total() const {
@@ -206,7 +165,7 @@ void Line::StartDue() {
         StartCheck(i);
         break;
       case FixtureCycle::Start::kFlash:
-        StartFlash(i);
+        if (ImageStillPinned()) StartFlash(i);
         break;
       case FixtureCycle::Start::kNothing:
         break;
@@ -259,6 +218,27 @@ void Line::Checked(std::size_t i, const StatusLine& line) {
   process.stopping = true;
 }
 
+// The image file read again before a unit: when it is no longer the one the station checked
+// and pinned, no unit starts any more and the line ends, with exit status 2.
+bool Line::ImageStillPinned() {
+  std::string bytes;
+  std::string error;
+  const bool read = host_.ReadWholeFile(setup_.source, kMaxImageBytes, bytes, error);
+  const std::string sha256 = read ? Sha256Hex(bytes) : "";
+  if (read && sha256 == setup_.info.sha256) return true;
+  Complain(read ? "the image " + options_.image + " has changed since it was checked (SHA-256 " +
+                      setup_.info.sha256 + ", now " + sha256 +
+                      "): the line ends, no unit starts; start the station again to flash "
+                      "the new image"
+                : "cannot read the image " + options_.image + ": " + error +
+                      "; the line ends, no unit starts");
+  imageChanged_ = true;
+  if (!ending_) endedBy_ = "image";
+  ending_ = true;
+  dirty_ = true;
+  return false;
+}
+
 void Line::StartFlash(std::size_t i) {
   FixtureCycle& fixture = fixtures_[i];
   const auto now = host_.Now();
@@ -271,8 +251,9 @@ void Line::StartFlash(std::size_t i) {
       setup_.loader,
       {"/COM" + std::to_string(fixture.Com()), "/NoPrompts", "/Updates", setup_.image}, error);
   if (process.id < 0) {
-    fixture.Running().row.End(std::chrono::system_clock::now(),
-                              "the loader could not be started: " + error, false);
+    fixture.Running().row.End(
+        std::chrono::system_clock::now(),
+        Failure{FailureCode::kLoaderError, "the loader could not be started: " + error}, false);
     fixture.FlashEnded(now, std::chrono::system_clock::now(), interruptSignal_ != 0);
     EndOf(i);
     return;
@@ -357,11 +338,13 @@ void Line::Ended(std::size_t i, const std::string& how) {
     Attempt& attempt = fixture.Running();
     for (const StatusLine& line : process.reader.Finish()) attempt.Apply(line);
     if (!process.diagnostic.empty()) attempt.row.AddMessage(process.diagnostic);
-    const std::string why = interruptSignal_ != 0 ? "stopped (" + interruptHow_ + ")"
-                            : process.killed
-                                ? "killed after " + std::to_string(options_.timeout.count()) +
-                                      " s without a status line"
-                                : "the loader ended without a final line (" + how + ")";
+    const Failure why =
+        interruptSignal_ != 0 ? Failure{FailureCode::kStopped, "stopped (" + interruptHow_ + ")"}
+        : process.killed      ? Failure{FailureCode::kTimeout,
+                                   "killed after " + std::to_string(options_.timeout.count()) +
+                                       " s without a status line"}
+                              : Failure{FailureCode::kLoaderError,
+                                   "the loader ended without a final line (" + how + ")"};
     attempt.row.End(wall, why, false);
     process = Process{};
     fixture.FlashEnded(host_.Now(), wall, interruptSignal_ != 0);
@@ -568,6 +551,7 @@ int Line::Run() {
   Say("line: " + LineCountsText(Total(), elapsed, options_.count));
   WriteReport(endedBy_);
   if (interruptSignal_ != 0) return kSignalExitBase + interruptSignal_;
+  if (imageChanged_) return kExitImageChanged;
   return recordFailed_ ? 1 : 0;
 }
 

@@ -16,27 +16,9 @@ json Seconds(WallTime start, WallTime end) {
   return static_cast<double>(ms < 0 ? 0 : ms) / 1000.0;
 }
 
-json StatusJson(const std::optional<StatusLine>& line) {
-  if (!line) return nullptr;
-  // The channel as the loader names it, without the colon of its prefix.
-  return {{"number", line->number < 0 ? json(nullptr) : json(line->number)},
-          {"channel", line->prefix.substr(0, line->prefix.find(':'))},
-          {"text", line->text}};
-}
-
-json FailureJson(const std::optional<Failure>& failure) {
+json UnitFailureJson(const std::optional<UnitFailure>& failure) {
   if (!failure) return nullptr;
   return {{"code", failure->code}, {"text", failure->text}};
-}
-
-// "v1.1" as the number 1.1; a type 2 module's "v2.A" as it is; nothing shown as null.
-json FirmwareVersion(const std::string& text) {
-  const auto digit = [](char c) { return c >= '0' && c <= '9'; };
-  if (text.size() == 4 && text[0] == 'v' && text[2] == '.') {
-    if (digit(text[1]) && digit(text[3])) return (text[1] - '0') + (text[3] - '0') / 10.0;
-    return text;
-  }
-  return nullptr;
 }
 
 json StationJson(const LineFacts& facts) {
@@ -78,24 +60,13 @@ json CountsJson(const UnitCounts& counts, std::chrono::milliseconds elapsed) {
           {"units_per_hour", perHour ? json(*perHour) : json(nullptr)}};
 }
 
-json ImageJson(const LineFacts& facts) {
-  return {{"file", facts.image.file},
-          {"company", facts.image.company},
-          {"product", facts.image.product},
-          {"firmware", facts.image.firmware},
-          {"checksum", facts.image.checksum},
-          {"sha256", facts.sha256 ? json(*facts.sha256) : json(nullptr)}};
-}
-
 }  // namespace
 
-std::optional<Failure> AttemptFailure(const PortRow& row) {
+std::optional<UnitFailure> AttemptFailure(const PortRow& row) {
   if (row.outcome == Outcome::kSucceeded) return std::nullopt;
-  if (row.final) return Failure{"status", row.final->text};
-  const std::string& why = row.failure;
-  if (why.rfind("killed after", 0) == 0) return Failure{"timeout", why};
-  if (why.rfind("stopped", 0) == 0) return Failure{"stopped", why};
-  return Failure{"loader-error", why};
+  if (row.failure) return UnitFailure{FailureCodeName(row.failure->code), row.failure->text};
+  if (row.final) return UnitFailure{"status", row.final->text};
+  return UnitFailure{"loader-error", "the loader has not ended"};
 }
 
 std::string UnitRecordLine(const LineFacts& facts, const Unit& unit) {
@@ -104,8 +75,8 @@ std::string UnitRecordLine(const LineFacts& facts, const Unit& unit) {
     attempts.push_back({{"start", IsoTime(attempt.row.start)},
                         {"end", IsoTime(attempt.row.end)},
                         {"duration_s", Seconds(attempt.row.start, attempt.row.end)},
-                        {"status", StatusJson(attempt.row.final)},
-                        {"failure", FailureJson(AttemptFailure(attempt.row))},
+                        {"status", StatusJson(attempt.row)},
+                        {"failure", UnitFailureJson(AttemptFailure(attempt.row))},
                         {"steps", Texts(attempt.lines)},
                         {"messages", attempt.row.messages}});
   }
@@ -113,13 +84,13 @@ std::string UnitRecordLine(const LineFacts& facts, const Unit& unit) {
   if (unit.module) {
     module = {{"type", unit.type == 0 ? json(nullptr) : json(unit.type)},
               {"name", unit.module->device},
-              {"version", FirmwareVersion(unit.module->version)}};
+              {"version", VersionJson(unit.module->version)}};
   }
   const auto device = facts.devices.find(unit.com);
   const Attempt* last = unit.attempts.empty() ? nullptr : &unit.attempts.back();
-  std::optional<Failure> failure;
+  std::optional<UnitFailure> failure;
   if (!unit.note.empty()) {
-    failure = Failure{unit.noteCode, unit.note};
+    failure = UnitFailure{unit.noteCode, unit.note};
   } else if (unit.result != Unit::Result::kPassed && last != nullptr) {
     failure = AttemptFailure(last->row);
   }
@@ -134,9 +105,9 @@ std::string UnitRecordLine(const LineFacts& facts, const Unit& unit) {
       {"duration_s", Seconds(unit.start, unit.end)},
       {"result", ResultName(unit.result)},
       {"module", module},
-      {"image", ImageJson(facts)},
-      {"status", last ? StatusJson(last->row.final) : json(nullptr)},
-      {"failure", FailureJson(failure)},
+      {"image", ImageJson(facts.image)},
+      {"status", last ? StatusJson(last->row) : json(nullptr)},
+      {"failure", UnitFailureJson(failure)},
       {"steps", last ? Texts(last->lines) : json::array()},
       {"messages", last ? json(last->row.messages) : json::array()},
       {"attempts", attempts},
@@ -162,7 +133,7 @@ std::string LineReportJson(const LineFacts& facts, const std::vector<FixtureCoun
       {"mode", "continuous"},
       {"station", StationJson(facts)},
       {"loader", LoaderJson(facts)},
-      {"image", ImageJson(facts)},
+      {"image", ImageJson(facts.image)},
       {"start", IsoTime(start)},
       {"end", IsoTime(now)},
       {"elapsed_s", Seconds(start, now)},

@@ -22,8 +22,7 @@ struct LineFacts {
   std::string stationVersion;  ///< this program's version
   std::string loader;          ///< the loader run
   std::string loaderVersion;   ///< `downloader --version`'s; empty when it gave none
-  ImageInfo image;
-  std::optional<std::string> sha256;  ///< of the image's file; nothing when unreadable
+  ImageInfo image;             ///< with the SHA-256 of the file the station pinned
   /// The device the port map names for each port (a device path or a URL): the fixture.
   std::map<int, std::string> devices;
 };
@@ -45,11 +44,11 @@ std::string UnitRecordLine(const LineFacts& facts, const Unit& unit);
 /// final line said it), "timeout" (killed after a silence), "stopped" (by the operator),
 /// "loader-error" (ended without a final line, or could not be started). Nothing when it
 /// passed. A unit that was taken out before another attempt fails with "removed".
-struct Failure {
+struct UnitFailure {
   std::string code;
   std::string text;
 };
-std::optional<Failure> AttemptFailure(const PortRow& row);
+std::optional<UnitFailure> AttemptFailure(const PortRow& row);
 
 /// One fixture's counts, for the report.
 struct FixtureCounts {

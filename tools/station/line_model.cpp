@@ -59,8 +59,9 @@ bool CommunicationFailure(const Attempt& attempt) {
   if (row.final) return row.final->number == kCommunicationFailure;
   // No final line: the loader fell silent and was killed, or ended without one. A loader
   // that could not be started at all will not start better a second time.
-  return row.failure.rfind("killed after", 0) == 0 ||
-         row.failure.rfind("the loader ended without", 0) == 0;
+  return row.failure && (row.failure->code == FailureCode::kTimeout ||
+                         (row.failure->code == FailureCode::kLoaderError &&
+                          row.failure->text.rfind("the loader ended without", 0) == 0));
 }
 
 UnitCounts& UnitCounts::operator+=(const UnitCounts& other) {

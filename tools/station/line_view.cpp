@@ -76,7 +76,8 @@ std::string ModuleText(const FixtureCycle& fixture) {
 
 // An attempt's final line, or why the station ended it.
 std::string AttemptText(const PortRow& row) {
-  return DisplayText(row.final ? row.final->text : row.failure);
+  if (row.final) return DisplayText(row.final->text);
+  return row.failure ? DisplayText(row.failure->text) : "";
 }
 
 // The final line of the unit's last attempt, or why it ended.

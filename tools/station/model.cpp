@@ -1,6 +1,8 @@
 #include "model.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <string_view>
 #include <utility>
 
 namespace downloader::station {
@@ -9,6 +11,17 @@ namespace {
 
 constexpr int kSuccess = 44;
 constexpr std::size_t kMaxMessages = 8;
+constexpr int kSlots = 8;  // an image's program slots
+
+// The loader's texts that the station reads: the grid's words for a port that could not be
+// opened, and the hints it writes to standard error.
+constexpr std::string_view kDeviceNone = "none";
+constexpr std::string_view kDeviceInUse = "can't open port; in use";
+constexpr std::string_view kDeviceCannotOpen = "can't open port";
+constexpr std::string_view kDeviceInvalid = "invalid port";
+constexpr std::string_view kHintNoise = "bytes came back, but not the echo of what was sent";
+constexpr std::string_view kHintInUseBy = " is in use by ";
+constexpr std::string_view kHintNoPermission = "downloader: no permission to open ";
 
 // The value after `key` up to `end` (or the text's end); nothing when the key is missing.
 std::optional<std::string> Field(const std::string& text, const std::string& key,
@@ -62,8 +75,17 @@ std::optional<ModuleFound> ParsePortLine(const std::string& text, const std::str
   return found;
 }
 
-bool PortRow::Empty() const {
-  return module && module->device == "none" && module->echo == "No";
+Found PortRow::Finding() const {
+  if (failure && failure->code == FailureCode::kNoEntry) return Found::kNoEntry;
+  if (!module) return Found::kUnknown;
+  const std::string& device = module->device;
+  if (device == kDeviceInUse) return Found::kInUse;
+  if (device == kDeviceInvalid || device.rfind(kDeviceCannotOpen, 0) == 0) {
+    return Found::kUnreachable;
+  }
+  if (device != kDeviceNone) return Found::kModule;
+  if (module->echo != "No") return Found::kUnidentified;
+  return noise ? Found::kNoise : Found::kNothing;
 }
 
 Change PortRow::Apply(const StatusLine& line) {
@@ -83,13 +105,15 @@ Change PortRow::Apply(const StatusLine& line) {
   } else if (line.number == 112) {
     int s = 0;
     int p = 0;
-    if (std::sscanf(line.text.c_str(), "112-SLOT=%d PROGRESS=%d%%", &s, &p) == 2) {
+    // A line out of range (no loader of ours writes one) changes nothing.
+    if (std::sscanf(line.text.c_str(), "112-SLOT=%d PROGRESS=%d%%", &s, &p) == 2 && s >= 0 &&
+        s < kSlots && p >= 0 && p <= 100) {
       if (s != slot) percent = 0;
       slot = s;
       const bool done = p >= 100 && percent < 100;
       percent = p;
       if (done) {
-        ++slotsDone;
+        slotsDone = std::min(slotsDone + 1, kSlots);
         return Change::kSlotDone;
       }
     }
@@ -97,18 +121,42 @@ Change PortRow::Apply(const StatusLine& line) {
   return Change::kNone;
 }
 
-void PortRow::End(WallTime at, const std::string& why, bool skipEmpty) {
+void PortRow::End(WallTime at, const Failure& why, bool skipEmpty) {
   end = at;
   if (final && final->number == kSuccess) {
     outcome = Outcome::kSucceeded;
+    failure.reset();
     return;
   }
-  if (!final && failure.empty()) failure = why;
+  if (Finding() == Found::kInUse) {
+    failure = Failure{FailureCode::kInUse, noPermission     ? "no permission to open the port"
+                                           : holder.empty() ? "port in use"
+                                                            : "port in use by " + holder};
+  } else if (!failure) {
+    failure = final ? Failure{FailureCode::kStatus, final->text} : why;
+  }
   outcome = final && Empty() && skipEmpty ? Outcome::kEmpty : Outcome::kFailed;
 }
 
 void PortRow::AddMessage(std::string line) {
+  // A loader runs for this port alone, so whatever it says is about this port.
+  if (line.find(kHintNoise) != std::string::npos) noise = true;
+  if (line.rfind(kHintNoPermission, 0) == 0) noPermission = true;
+  if (const auto at = line.find(kHintInUseBy); at != std::string::npos && holder.empty()) {
+    const auto from = at + kHintInUseBy.size();
+    holder = line.substr(from, line.find(';', from) - from);
+  }
   if (messages.size() < kMaxMessages) messages.push_back(std::move(line));
+}
+
+Answer ReadAnswer(std::string_view line) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  while (!line.empty() && blank(line.front())) line.remove_prefix(1);
+  while (!line.empty() && blank(line.back())) line.remove_suffix(1);
+  if (line.empty()) return Answer::kAgain;
+  std::string lower(line);
+  for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return lower == "q" || lower == "quit" ? Answer::kEnd : Answer::kOther;
 }
 
 Counts& Counts::operator+=(const Counts& other) {

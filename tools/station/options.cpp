@@ -7,9 +7,12 @@ namespace downloader::station {
 const char kStationUsage[] =
     "usage: downloader-station IMAGE [--ports LIST] [--report FILE] [--repeat]\n"
     "                          [--skip-empty] [--timeout SECONDS] [--loader FILE]\n"
+    "                          [--expect-checksum N] [--expect-sha256 HEX]\n"
+    "                          [--follow-image]\n"
     "       downloader-station IMAGE --continuous [--ports LIST] [--log FILE]\n"
     "                          [--report FILE] [--count N] [--retries N] [--quiet]\n"
     "                          [--timeout SECONDS] [--loader FILE]\n"
+    "                          [--expect-checksum N] [--expect-sha256 HEX]\n"
     "\n"
     "Flashes IMAGE into the module on every port at once, one downloader per port,\n"
     "and shows each port's module, progress and outcome. With --continuous, every\n"
@@ -19,12 +22,19 @@ const char kStationUsage[] =
     "  --ports LIST       the ports to flash, e.g. COM1,COM3-COM16 (default: every\n"
     "                     port of the port map)\n"
     "  --report FILE      write a JSON report of every port when the round ends\n"
-    "  --repeat           after a round, wait for Enter (or a line on standard input)\n"
-    "                     and flash again; end of input stops\n"
+    "  --repeat           after a round, wait for Enter (an empty line on standard\n"
+    "                     input) and flash again; q or end of input stops\n"
     "  --skip-empty       a port with nothing attached does not count as failed\n"
     "  --timeout SECONDS  kill a loader that writes no status line for this long\n"
     "                     (default 30)\n"
     "  --loader FILE      the downloader to run (default: the one beside this program)\n"
+    "  --expect-checksum N\n"
+    "                     refuse an image whose checksum (as the loader shows it)\n"
+    "                     is not N\n"
+    "  --expect-sha256 HEX\n"
+    "                     refuse an image file whose SHA-256 is not HEX\n"
+    "  --follow-image     flash an image file changed between rounds (default: the\n"
+    "                     station stops, as the file is no longer the one checked)\n"
     "  --continuous       run as a production line until Ctrl-C, q and Enter, or --count\n"
     "  --log FILE         append one JSON line per unit to FILE (continuous)\n"
     "  --count N          stop once N units have passed (continuous)\n"
@@ -35,12 +45,14 @@ const char kStationUsage[] =
     "\n"
     "Exit status: 0 when every port succeeded (continuous: when the line ended by\n"
     "--count or q), 1 when any failed (continuous: when a record could not be\n"
-    "written), 2 for a usage error or an image the loader refuses, 128+N when stopped\n"
-    "by signal N (Ctrl-C: 130).\n";
+    "written), 2 for a usage error, an image the loader refuses or not the one\n"
+    "expected, 128+N when stopped by signal N (Ctrl-C: 130).\n";
 
 namespace {
 
 constexpr long kMaxTimeoutSeconds = 24L * 3600;
+constexpr long kMaxChecksum = 65535;
+constexpr std::size_t kSha256Digits = 64;
 constexpr long kMaxCount = 100'000'000;
 constexpr long kMaxRetries = 10;
 
@@ -98,6 +110,29 @@ std::optional<StationOptions> ParseStationOptions(const std::vector<std::string>
       options.repeat = true;
     } else if (arg == "--skip-empty") {
       options.skipEmpty = true;
+    } else if (arg == "--follow-image") {
+      options.followImage = true;
+    } else if (Named(arg, "--expect-checksum")) {
+      const auto text = Value(args, i, "--expect-checksum", error);
+      if (!text) return std::nullopt;
+      options.expectChecksum = Number(*text, 0, kMaxChecksum);
+      if (!options.expectChecksum) {
+        error = "--expect-checksum takes the image's checksum, a number from 0 to " +
+                std::to_string(kMaxChecksum) + ", not '" + *text + "'";
+        return std::nullopt;
+      }
+    } else if (Named(arg, "--expect-sha256")) {
+      const auto text = Value(args, i, "--expect-sha256", error);
+      if (!text) return std::nullopt;
+      std::string hex = *text;
+      for (char& c : hex) c = static_cast<char>(c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c);
+      if (hex.size() != kSha256Digits ||
+          hex.find_first_not_of("0123456789abcdef") != std::string::npos) {
+        error = "--expect-sha256 takes the image file's SHA-256, 64 hexadecimal digits, not '" +
+                *text + "'";
+        return std::nullopt;
+      }
+      options.expectSha256 = hex;
     } else if (arg == "--continuous") {
       options.continuous = true;
     } else if (arg == "--quiet") {
@@ -166,8 +201,12 @@ std::optional<StationOptions> ParseStationOptions(const std::vector<std::string>
     error = "no image given";
     return std::nullopt;
   }
-  if (options.continuous && (options.repeat || options.skipEmpty)) {
-    error = std::string(options.repeat ? "--repeat" : "--skip-empty") +
+  if (options.continuous && (options.repeat || options.skipEmpty || options.followImage)) {
+    // A line that took a new image between two units would log units of two images under
+    // one report: a changed image ends it instead.
+    error = std::string(options.repeat      ? "--repeat"
+                        : options.skipEmpty ? "--skip-empty"
+                                            : "--follow-image") +
             " is for rounds, not --continuous";
     return std::nullopt;
   }

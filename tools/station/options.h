@@ -17,6 +17,13 @@ struct StationOptions {
   /// --timeout: a loader silent this long is killed.
   std::chrono::seconds timeout{30};
   std::string loader;  ///< --loader FILE; empty for the one installed beside the station
+  /// --expect-checksum N: the display checksum the image must have (0..65,535).
+  std::optional<long> expectChecksum;
+  /// --expect-sha256 HEX: the SHA-256 the image file must have, lower-case hexadecimal.
+  std::string expectSha256;
+  /// --follow-image: an image file changed between rounds is checked and flashed, not
+  /// refused.
+  bool followImage = false;
   /// --continuous: a production line, each port on a cycle of its own (no rounds).
   bool continuous = false;
   std::string log;     ///< --log FILE: the unit log (continuous mode); empty for none

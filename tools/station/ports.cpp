@@ -1,6 +1,7 @@
 #include "ports.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <system_error>
 
@@ -36,6 +37,23 @@ int PortNumber(std::string_view s, bool bare) {
 // The first line of a map entry, trimmed; how the loader reads it.
 std::string FirstLine(std::string_view head) {
   return std::string(Trim(head.substr(0, head.find('\n'))));
+}
+
+// The entries named exactly as the loader looks for them (upper case, no leading zero), by
+// number: whether each is hidden on purpose.
+std::map<int, bool> PortMapNames(const std::filesystem::path& directory) {
+  std::map<int, bool> names;
+  for (const PortMapEntry& entry : ListPortMap(directory)) {
+    const int com = PortNumber(entry.name, false);
+    if (com == 0 || entry.name != PortName(com)) continue;
+    if (entry.link) {
+      names[com] = false;
+    } else if (entry.file) {
+      const std::string line = FirstLine(entry.head);
+      names[com] = line.empty() || line == "none";
+    }
+  }
+  return names;
 }
 
 }  // namespace
@@ -101,19 +119,21 @@ std::map<int, std::string> PortMapDevices(const std::filesystem::path& directory
 
 std::vector<int> PortMapPorts(const std::filesystem::path& directory) {
   std::vector<int> ports;
-  for (const PortMapEntry& entry : ListPortMap(directory)) {
-    const int com = PortNumber(entry.name, false);
-    // Exactly the name the loader looks for: upper case, no leading zero.
-    if (com == 0 || entry.name != PortName(com)) continue;
-    if (entry.link) {
-      ports.push_back(com);
-    } else if (entry.file) {
-      const std::string line = FirstLine(entry.head);
-      if (!line.empty() && line != "none") ports.push_back(com);
-    }
+  for (const auto& [com, hidden] : PortMapNames(directory)) {
+    if (!hidden) ports.push_back(com);
   }
-  std::sort(ports.begin(), ports.end());
   return ports;
+}
+
+MapEntry PortMapEntryOf(const std::filesystem::path& directory, int com) {
+  const auto names = PortMapNames(directory);
+  const auto it = names.find(com);
+  if (it == names.end()) return MapEntry::kMissing;
+  return it->second ? MapEntry::kHidden : MapEntry::kPresent;
+}
+
+bool PortMapIsComplete() {
+  return SystemPortMapPlaces().named.has_value();
 }
 
 }  // namespace downloader::station

@@ -32,6 +32,18 @@ std::optional<std::filesystem::path> PortMapDirectory();
 /// link counts without being followed: the station never opens a device.
 std::vector<int> PortMapPorts(const std::filesystem::path& directory);
 
+/// How a port map names one port.
+enum class MapEntry {
+  kPresent,
+  kHidden,   ///< its entry's first line is empty or "none": the loader must not touch it
+  kMissing,  ///< no entry
+};
+MapEntry PortMapEntryOf(const std::filesystem::path& directory, int com);
+
+/// The port map is complete: it is named by DOWNLOADER_PORTS, so the loader reaches no port
+/// it has no entry for. Otherwise a port without an entry is the system's own.
+bool PortMapIsComplete();
+
 /// The device a port map names for each of its ports: a link's target, or a file entry's
 /// first line (a device path or an rfc2217:// URL). Read, never opened.
 std::map<int, std::string> PortMapDevices(const std::filesystem::path& directory);

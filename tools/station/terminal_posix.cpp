@@ -55,6 +55,7 @@ class PosixTerminal final : public Terminal {
   ~PosixTerminal() override { Quiet(false); }
 
   bool Live() override { return live_; }
+  bool InputIsTerminal() override { return ::isatty(STDIN_FILENO) == 1; }
   bool Colours() override { return colours_; }
 
   int Width() override {

@@ -60,6 +60,10 @@ class WindowsTerminal final : public Terminal {
   }
 
   bool Live() override { return live_; }
+  bool InputIsTerminal() override {
+    DWORD mode = 0;
+    return IsConsole(::GetStdHandle(STD_INPUT_HANDLE), mode);
+  }
   bool Colours() override { return colours_; }
 
   int Width() override {

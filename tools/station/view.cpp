@@ -12,27 +12,30 @@ namespace downloader::station {
 namespace {
 
 // The table's columns: port, module, version, slot, bar, percentage, result, two blanks
-// apart. Only the module, bar and result columns change width.
+// apart. Only the module, bar and result columns change width; the bar can go altogether.
 constexpr int kPortColumns = 5;
 constexpr int kVersionColumns = 7;
 constexpr int kSlotColumns = 4;
 constexpr int kPercentColumns = 4;
 constexpr int kGap = 2;
-// Slot, blank, the bar's brackets, blank and percentage around the bar's cells.
-constexpr int kProgressFrame = kSlotColumns + 1 + 2 + 1 + kPercentColumns;
+// Slot, blank and percentage; a bar adds its cells, its brackets and a blank.
+constexpr int kProgressColumns = kSlotColumns + 1 + kPercentColumns;
+constexpr int kBarFrame = 2 + 1;
 constexpr int kFixedColumns =
-    kPortColumns + kGap + kGap + kVersionColumns + kGap + kProgressFrame + kGap;
+    kPortColumns + kGap + kGap + kVersionColumns + kGap + kProgressColumns + kGap;
 constexpr int kBarMax = 12;
 constexpr int kBarMin = 4;
 constexpr int kModuleMin = 6;
 constexpr int kModuleMax = 40;
 constexpr int kResultMin = 12;
 // The result column is kept as wide as the success line, so the bar does not shrink when
-// the first port succeeds. A longer result narrows the bar for at most this many columns:
-// the longest errors are cut on any usual terminal, and are given whole below the table.
+// the first port succeeds, and the bar goes before that line is cut. A longer result
+// narrows the bar for at most this many columns: the longest errors are cut on any usual
+// terminal, and are given whole below the table.
 constexpr int kResultWanted = 24;  // "044-Download successful!"
 constexpr int kResultWantedMost = 48;
-// Where a module's name is cut, its end stays: a variant's "24" or "40" is there.
+// Every cut text ends in an ellipsis; where a module's name is cut, its end stays (a
+// variant's "24" or "40" is there) and the ellipsis marks the middle.
 constexpr std::string_view kCut = "\u2026";
 
 const char* const kReset = "\x1b[0m";
@@ -160,6 +163,12 @@ std::string Tail(std::string_view s, int columns) {
   return std::string(s.substr(from));
 }
 
+// `s` in exactly `columns`: cut at its end with an ellipsis when it is longer.
+std::string FitCut(std::string_view s, int columns) {
+  if (DisplayColumns(s) <= columns || columns < 1) return Fit(s, columns);
+  return Fit(s, columns - 1) + std::string(kCut);
+}
+
 // `s` in exactly `columns`: cut in the middle when it is longer, so its end stays.
 std::string FitKeepingEnd(std::string_view s, int columns) {
   if (DisplayColumns(s) <= columns || columns < 6) return Fit(s, columns);
@@ -185,8 +194,26 @@ std::string CountsText(const Counts& c) {
   return text;
 }
 
+// What the module column says is on the port.
 std::string ModuleText(const PortRow& row) {
-  return row.module ? DisplayText(row.module->device) : "";
+  switch (row.Finding()) {
+    case Found::kUnknown:
+      return "";
+    case Found::kModule:
+    case Found::kUnreachable:
+      return DisplayText(row.module->device);
+    case Found::kUnidentified:
+      return "unidentified";
+    case Found::kNothing:
+      return "none";
+    case Found::kNoise:
+      return "noise";
+    case Found::kInUse:
+      return "port in use";
+    case Found::kNoEntry:
+      return "no map entry";
+  }
+  return "";
 }
 
 std::string VersionText(const PortRow& row) {
@@ -201,8 +228,8 @@ std::string ResultText(const PortRow& row) {
     if (row.downloading) return "writing";
     return row.module ? "found" : "scanning";
   }
-  if (row.final) return DisplayText(row.final->text);
-  return DisplayText(row.failure);
+  if (row.failure && row.outcome != Outcome::kSucceeded) return DisplayText(row.failure->text);
+  return row.final ? DisplayText(row.final->text) : "";
 }
 
 const char* ResultColour(const PortRow& row) {
@@ -273,14 +300,20 @@ std::optional<TableColumns> FitTableColumns(int width, int moduleWanted, int res
   const int usable = width - 1;
   TableColumns c{std::clamp(moduleWanted, kModuleMin, kModuleMax), kBarMax,
                  std::max(resultWanted, kResultMin)};
-  int over = kFixedColumns + c.module + c.bar + c.result - usable;
-  // Narrowed in this order: the bar, the result down to its least, then the module.
+  int over = kFixedColumns + c.module + kBarFrame + c.bar + c.result - usable;
   const auto narrow = [&over](int& columns, int least) {
     const int cut = std::clamp(over, 0, std::max(columns - least, 0));
     columns -= cut;
     over -= cut;
   };
+  // Narrowed in this order: the bar; a result longer than the success line; the bar goes
+  // altogether (the percentage stays); the result down to its least; then the module.
   narrow(c.bar, kBarMin);
+  narrow(c.result, std::max(kResultWanted, kResultMin));
+  if (over > 0) {
+    over -= kBarFrame + c.bar;
+    c.bar = 0;
+  }
   narrow(c.result, kResultMin);
   narrow(c.module, kModuleMin);
   if (over > 0) return std::nullopt;
@@ -305,11 +338,12 @@ std::vector<std::string> RenderTable(const Round& round, const TableStyle& style
   const std::string gap(kGap, ' ');
 
   std::vector<std::string> lines;
-  lines.push_back(Paint(Fit(Title(round), width), kBold, c));
+  lines.push_back(Paint(FitCut(Title(round), width), kBold, c));
+  const int progressColumns = kProgressColumns + (bar > 0 ? kBarFrame + bar : 0);
   lines.push_back(
       Paint(Fit(Fit("PORT", kPortColumns) + gap + Fit("MODULE", columns->module) + gap +
-                    Fit("VERSION", kVersionColumns) + gap + "SLOT " +
-                    Fit("PROGRESS", kProgressFrame - kSlotColumns - 1 + bar) + gap + "RESULT",
+                    Fit("VERSION", kVersionColumns) + gap +
+                    Fit(bar > 0 ? "SLOT PROGRESS" : "SLOT DONE", progressColumns) + gap + "RESULT",
                 width),
             kBold, c));
   for (const PortRow& row : round.rows) {
@@ -320,24 +354,28 @@ std::vector<std::string> RenderTable(const Round& round, const TableStyle& style
       char percent[16];
       std::snprintf(slot, sizeof slot, "%4d", row.slot);
       std::snprintf(percent, sizeof percent, "%3d%%", std::clamp(row.percent, 0, 999));
-      progress = std::string(slot) + " [" +
-                 Paint(std::string(static_cast<std::size_t>(filled), '#'),
-                       row.outcome == Outcome::kRunning ? kCyan : ResultColour(row), c) +
-                 std::string(static_cast<std::size_t>(bar - filled), '-') + "] " + percent;
+      progress = std::string(slot) + " ";
+      if (bar > 0) {
+        progress += "[" +
+                    Paint(std::string(static_cast<std::size_t>(filled), '#'),
+                          row.outcome == Outcome::kRunning ? kCyan : ResultColour(row), c) +
+                    std::string(static_cast<std::size_t>(bar - filled), '-') + "] ";
+      }
+      progress += percent;
     } else {
-      progress = std::string(static_cast<std::size_t>(kProgressFrame + bar), ' ');
+      progress = std::string(static_cast<std::size_t>(progressColumns), ' ');
     }
     std::string line = Fit(PortName(row.com), kPortColumns) + gap +
                        FitKeepingEnd(ModuleText(row), columns->module) + gap +
-                       Fit(VersionText(row), kVersionColumns) + gap + progress + gap;
-    line += Paint(Fit(ResultText(row), columns->result), ResultColour(row), c);
+                       FitCut(VersionText(row), kVersionColumns) + gap + progress + gap;
+    line += Paint(FitCut(ResultText(row), columns->result), ResultColour(row), c);
     lines.push_back(line);
   }
   const Counts counts = round.Count();
-  lines.push_back(Fit(std::to_string(counts.ports) + (counts.ports == 1 ? " port: " : " ports: ") +
-                          CountsText(counts) + ", " + Seconds(elapsed) +
-                          (round.interrupted ? ", stopped" : ""),
-                      width));
+  lines.push_back(FitCut(std::to_string(counts.ports) +
+                             (counts.ports == 1 ? " port: " : " ports: ") + CountsText(counts) +
+                             ", " + Seconds(elapsed) + (round.interrupted ? ", stopped" : ""),
+                         width));
   return lines;
 }
 
@@ -353,6 +391,9 @@ std::string EventLine(const PortRow& row, Change change) {
   const std::string port = PortName(row.com) + ": ";
   switch (change) {
     case Change::kFound: {
+      const Found found = row.Finding();
+      // A port that could not be opened has nothing found on it: the line says why.
+      if (found == Found::kInUse || found == Found::kUnreachable) return port + ModuleText(row);
       std::string line = port + "found " + ModuleText(row);
       if (const std::string version = VersionText(row); !version.empty()) line += " " + version;
       return line;
@@ -377,6 +418,18 @@ std::string OutcomeLine(const PortRow& row) {
 
 std::string MessageLine(const PortRow& row, std::string_view message) {
   return PortName(row.com) + ": loader: " + DisplayText(message);
+}
+
+std::string PromptLine(bool person) {
+  return person ? "Press Enter to flash again, or q and Enter to end."
+                : "waiting for an empty line on standard input to flash again (q ends)";
+}
+
+std::string OtherAnswerLine(std::string_view line) {
+  constexpr int kShownColumns = 40;
+  const std::string shown = DisplayText(line);
+  return "'" + (DisplayColumns(shown) > kShownColumns ? FitCut(shown, kShownColumns) : shown) +
+         "' is not an answer: Enter flashes again, q ends";
 }
 
 std::string RoundEndLine(const Round& round, std::chrono::milliseconds elapsed) {

@@ -34,16 +34,18 @@ std::string FitColumns(std::string_view text, int columns);
 /// The widths of the table's three columns that vary.
 struct TableColumns {
   int module = 0;
-  int bar = 0;  ///< the progress bar's cells
+  int bar = 0;  ///< the progress bar's cells; 0: no bar
   int result = 0;
   bool operator==(const TableColumns&) const = default;
 };
 
 /// Fits the table into a terminal `width` columns wide, one column left free, given the
-/// widest module name and result: first the bar narrows (12 cells down to 4), then the
-/// result (down to 12 columns), then the module (down to 6; its name is then cut in the
-/// middle). Columns left over widen the result. Nothing when even that is too wide: the
-/// station then writes plain lines.
+/// widest module name and result: first the bar narrows (12 cells down to 4), then a result
+/// longer than the success line (down to its 24 columns), then the bar goes (0: slot and
+/// percentage stay), then the result narrows down to 12 columns, then the module down to 6.
+/// A cut text ends in an ellipsis (a module's name is cut in the middle instead, so its
+/// end stays). Columns left over widen the result. Nothing when even that is too wide:
+/// the station then writes plain lines.
 std::optional<TableColumns> FitTableColumns(int width, int moduleWanted, int resultWanted);
 
 /// The live table of a round: a title, a header, one row per port (module, version, the
@@ -62,5 +64,10 @@ std::string OutcomeLine(const PortRow& row);
 /// A line the loader wrote to standard error.
 std::string MessageLine(const PortRow& row, std::string_view message);
 std::string RoundEndLine(const Round& round, std::chrono::milliseconds elapsed);
+/// The question between rounds: for a person at a terminal (`person`), or for a program
+/// that writes to standard input.
+std::string PromptLine(bool person);
+/// The answer to a line that is neither Enter nor q.
+std::string OtherAnswerLine(std::string_view line);
 
 }  // namespace downloader::station
