@@ -44,8 +44,13 @@ int Wait(Socket socket, bool forWrite, Deadline deadline);
 /// `error` the system's text.
 Socket ListenLoopback(uint16_t port, uint16_t& bound, std::string& error);
 /// Takes one connection waiting on `listener`, non-blocking and with TCP_NODELAY;
-/// kNoSocket when none waits.
+/// kNoSocket when none waits. POSIX: its arrivals are time-stamped (ReceiveStamped).
 Socket Accept(Socket listener);
+/// Receive on an accepted connection, also telling when the bytes reached this machine:
+/// POSIX: the system's receive time stamp of the last of them; Windows: the time of the
+/// call. For a server that measures how long it takes to answer, including its own wait
+/// to be scheduled.
+long ReceiveStamped(Socket socket, uint8_t* buffer, std::size_t count, Deadline& arrived);
 /// Two sockets connected to each other (POSIX: a socket pair; Windows: a loopback
 /// connection), non-blocking: a byte sent on one makes the other readable, so a wait on
 /// sockets can also wait for a word from another thread.

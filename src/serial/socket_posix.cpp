@@ -5,6 +5,8 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -153,7 +155,38 @@ Socket Accept(Socket listener) {
   if (fd < 0) return kNoSocket;
   const int one = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &one, sizeof one);
   return fd;
+}
+
+long ReceiveStamped(Socket socket, uint8_t* buffer, std::size_t count, Deadline& arrived) {
+  iovec data{buffer, count};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+  msghdr message{};
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  const ssize_t n = ::recvmsg(Fd(socket), &message, MSG_DONTWAIT);
+  const auto now = std::chrono::steady_clock::now();
+  arrived = now;
+  if (n < 0)
+    return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? kWouldBlock : kFailed;
+  for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+    if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS) continue;
+    timespec stamp;
+    std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+    // The stamp is wall-clock time: its distance from the wall clock now, on the steady
+    // clock. One that is not a short while ago (a clock set meanwhile) says nothing.
+    timespec wall;
+    ::clock_gettime(CLOCK_REALTIME, &wall);
+    const auto ago = std::chrono::seconds(wall.tv_sec - stamp.tv_sec) +
+                     std::chrono::nanoseconds(wall.tv_nsec - stamp.tv_nsec);
+    if (ago > std::chrono::nanoseconds::zero() && ago < std::chrono::seconds(10)) {
+      arrived = now - std::chrono::duration_cast<std::chrono::steady_clock::duration>(ago);
+    }
+  }
+  return n;
 }
 
 bool ConnectedPair(Socket& first, Socket& second) {

@@ -162,6 +162,11 @@ long Receive(Socket socket, uint8_t* buffer, std::size_t count) {
   return ::WSAGetLastError() == WSAEWOULDBLOCK ? kWouldBlock : kFailed;
 }
 
+long ReceiveStamped(Socket socket, uint8_t* buffer, std::size_t count, Deadline& arrived) {
+  arrived = std::chrono::steady_clock::now();
+  return Receive(socket, buffer, count);
+}
+
 int Wait(Socket socket, bool forWrite, Deadline deadline) {
   WSAPOLLFD p{};
   p.fd = Native(socket);

@@ -2,6 +2,7 @@
 // the choice of the target module, and the faults that end a download. Every run's
 // standard output is compared byte for byte; the modules' dumps show what was stored.
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -125,18 +126,65 @@ TEST(WholeImages, EverySlotFull) {
 TEST(WholeImages, PacedAtNineThousandSixHundredBaud) {
   // Bytes come a byte time apart, as from a real module: each read must wait for all it
   // asked for, within its timeout.
-  ModuleEmulator emulator({"type=2,version=1.0,com=3"}, {"--pace", "9600"});
+  testing::RetryWhenEmulatorLate([] {
+    ModuleEmulator emulator({"type=2,version=1.0,com=3"}, {"--pace", "9600"});
+    TempDir dir;
+    const ImageDescription image = StandardImage(2, {3, 2});
+    const RunResult run = RunLoader(emulator, {"/NoPrompts", "/Updates", WriteImage(dir, image)});
+    EXPECT_STATUS(
+        run,
+        (std::vector<std::string>{
+            InvalidPort("COM1"), InvalidPort("COM2"),
+            PortLine("COM3 DEVICE=Korvanetics B VERSION=v1.0 LOOPBACK=No ECHO=Yes"),
+            InvalidPort("COM4")}),
+        Downloading("COM3") + Progress(0, {33, 66, 100}) + Progress(1, {50, 100}) + Success());
+    ExpectHoldsImage(emulator.Stop().Com(3), image);
+  });
+}
+
+TEST(WholeImages, AnEmulatorLateOnPurposeIsCountedLateNotBlamedOnTheLoader) {
+  // Every reply held back 60 ms, past the loader's 40: the download fails, and the
+  // emulator's dump says it was late; the fixture reports "emulator late" for it, on every
+  // try. On time, the emulator timed every reply the loader awaited: the scan's answer, and
+  // per slot the answer, the slot byte's echo, each status and the closing echo.
   TempDir dir;
-  const ImageDescription image = StandardImage(2, {3, 2});
-  const RunResult run = RunLoader(emulator, {"/NoPrompts", "/Updates", WriteImage(dir, image)});
-  EXPECT_STATUS(
-      run,
-      (std::vector<std::string>{
-          InvalidPort("COM1"), InvalidPort("COM2"),
-          PortLine("COM3 DEVICE=Korvanetics B VERSION=v1.0 LOOPBACK=No ECHO=Yes"),
-          InvalidPort("COM4")}),
-      Downloading("COM3") + Progress(0, {33, 66, 100}) + Progress(1, {50, 100}) + Success());
-  ExpectHoldsImage(emulator.Stop().Com(3), image);
+  const ImageDescription image = StandardImage(3, {3, 2});
+  const std::string file = WriteImage(dir, image);
+  ::testing::TestPartResultArray results;
+  int tries = 0;
+  {
+    const ::testing::ScopedFakeTestPartResultReporter intercept(
+        ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &results);
+    testing::RetryWhenEmulatorLate(
+        [&] {
+          ++tries;
+          ModuleEmulator emulator({"type=3,version=1.1"}, {"--slow-replies", "60"});
+          const RunResult run = RunLoader(emulator, {"/NoPrompts", "/Updates", file});
+          EXPECT_TRUE(run.out.ends_with(Success())) << testing::Visible(run.out);
+          EXPECT_GT(emulator.Stop().Com(1).lateReplies, 0);
+        },
+        2);
+  }
+  EXPECT_EQ(tries, 2);
+  ASSERT_GE(results.size(), 2);
+  const std::string last = results.GetTestPartResult(results.size() - 1).message();
+  EXPECT_NE(last.find("emulator late: "), std::string::npos) << last;
+  EXPECT_NE(last.find(" on every one of 2 tries"), std::string::npos) << last;
+  for (int k = 0; k < results.size(); ++k) {
+    EXPECT_EQ(std::string(results.GetTestPartResult(k).message()).find("lateReplies"),
+              std::string::npos)
+        << "the dump counted the slowed emulator late";
+  }
+
+  ModuleEmulator onTime({"type=3,version=1.1"});
+  EXPECT_TRUE(RunLoader(onTime, {"/NoPrompts", "/Updates", file}).out.ends_with(Success()));
+  // A packet's first byte that is zero may be the slot's closing byte: its echo is timed.
+  int awaited = 1;
+  for (const auto& slot : image.slots) {
+    awaited += 3 + static_cast<int>(slot.size() / 18);
+    for (std::size_t at = 0; at < slot.size(); at += 18) awaited += slot[at] == 0 ? 1 : 0;
+  }
+  EXPECT_EQ(onTime.Stop().Com(1).repliesTimed, awaited);
 }
 
 // The module of the image's type, and what becomes of a download without exactly one.

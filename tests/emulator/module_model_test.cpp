@@ -30,6 +30,17 @@ Bytes Feed(ModuleModel& model, const Bytes& in, bool* dropped = nullptr) {
   return out;
 }
 
+// Feeds bytes and collects the replies among what comes back: the bytes a loader awaits.
+Bytes Replies(ModuleModel& model, const Bytes& in) {
+  Bytes out;
+  for (uint8_t b : in) {
+    for (const auto& byte : model.OnByte(b).bytes) {
+      if (byte.reply) out.push_back(byte.value);
+    }
+  }
+  return out;
+}
+
 void ResetPulse(ModuleModel& model) {
   model.OnDtr(true);
   model.OnBreak(true);
@@ -154,6 +165,22 @@ TEST(ModuleModel, SlotTransferWithStatusFaults) {
   EXPECT_EQ(slot.received, (std::vector<Bytes>{Packet(0), Packet(20), Packet(40)}));
   EXPECT_EQ(slot.acknowledged, std::vector<Bytes>{Packet(0)});
   EXPECT_TRUE(slot.ended);
+}
+
+TEST(ModuleModel, RepliesAreWhatALoaderAwaitsNotEchoesOrUnaskedBytes) {
+  // The identification answer, the slot byte's echo, each status byte and the closing
+  // zero's echo; not a packet's echo nor an unasked byte.
+  ModuleModel model(Spec("type=3,version=1.1,chatter=0x55@0:0,status=2@0:1"));
+  ResetPulse(model);
+  EXPECT_EQ(Replies(model, {0x83, 0}), (Bytes{0x84, 0}));
+  EXPECT_EQ(Replies(model, Packet(1)), Bytes{0});
+  EXPECT_EQ(Replies(model, Packet(1)), Bytes{2});
+  EXPECT_EQ(Replies(model, {0}), Bytes{0});
+  ModuleModel typeTwo(Spec("type=2,version=1.0"));
+  EXPECT_EQ(Replies(typeTwo, {'K', 'V', 'Q', 0}), (Bytes{0xB5, 0xAA, 0xAF, 0x10}));
+  ModuleModel quiet(Spec("type=3,noecho"));
+  EXPECT_EQ(Replies(quiet, {0x83, 0}), Bytes{0x83});  // no echo: nothing of the slot byte
+  EXPECT_EQ(Replies(quiet, Packet(1)), Bytes{0});
 }
 
 TEST(ModuleModel, AZeroAtAPacketBoundaryEndsTheSlotUnlessMoreDataFollows) {

@@ -67,8 +67,9 @@ TEST_F(IdentifyTest, EveryProbeStartsWithTheResetPulseAndADrain) {
   const std::vector<std::string> order = {"DTR+", "BREAK+", "DTR-", "BREAK-", "DRAIN"};
   for (std::size_t i = 0; i < order.size(); ++i) EXPECT_EQ(events[i].what, order[i]);
   using std::chrono::milliseconds;
-  EXPECT_GE(events[2].when - events[1].when, milliseconds(2));  // DTR high inside BREAK
-  EXPECT_LT(events[2].when - events[1].when, milliseconds(20));
+  // DTR high inside BREAK for at least its 2 ms (how much longer depends on the scheduler:
+  // an upper bound here would measure the machine's load, not the loader).
+  EXPECT_GE(events[2].when - events[1].when, milliseconds(2));
   EXPECT_GE(events[3].when - events[1].when, milliseconds(52));  // the BREAK itself
   EXPECT_GE(events[4].when - events[3].when, milliseconds(2));
 }

@@ -1,12 +1,15 @@
 #include "support/emulator_fixture.h"
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
 
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 #include "support/run_process.h"
 
@@ -26,6 +29,24 @@ std::map<int, EmulatorDump::Slot> ParseSlots(const nlohmann::json& slots) {
     parsed[s.at("slot").get<int>()] = slot;
   }
   return parsed;
+}
+
+// The late replies of every emulator that ended in this process, for RetryWhenEmulatorLate.
+std::mutex lateMutex;
+LateReplies lateSeen;
+
+void NoteLate(const EmulatorDump& dump) {
+  std::lock_guard lock(lateMutex);
+  for (const auto& m : dump.modules) {
+    lateSeen.replies += m.lateReplies;
+    if (m.lateReplies > 0) lateSeen.worstMs = std::max(lateSeen.worstMs, m.worstMs);
+  }
+}
+
+// The late replies noted since the last call.
+LateReplies TakeLateSeen() {
+  std::lock_guard lock(lateMutex);
+  return std::exchange(lateSeen, LateReplies{});
 }
 
 }  // namespace
@@ -53,6 +74,7 @@ EmulatorDump ParseDump(const std::string& text) {
       unit.plugged = u.at("plugged");
       unit.removed = u.at("removed");
       unit.checks = u.at("checks");
+      unit.late = u.at("late");
       for (const auto& d : u.at("downloads")) {
         unit.downloads.push_back({d.at("opened").get<int64_t>(), d.at("first_data").get<int64_t>(),
                                   d.at("closed").get<int64_t>(), d.at("packets").get<int>()});
@@ -63,9 +85,62 @@ EmulatorDump ParseDump(const std::string& text) {
     module.controls = m.at("controls").get<std::vector<std::string>>();
     module.settings = m.at("settings").get<std::map<std::string, int>>();
     module.slots = ParseSlots(m.at("slots"));
+    const auto& replies = m.at("replies");
+    module.repliesTimed = replies.at("measured");
+    module.lateReplies = replies.at("late");
+    module.worstMs = replies.at("worst_ms");
     dump.modules.push_back(module);
   }
   return dump;
+}
+
+int EmulatorDump::LateReplies() const {
+  int late = 0;
+  for (const Module& m : modules) late += m.lateReplies;
+  return late;
+}
+
+std::string LateReplies::Text() const {
+  std::ostringstream text;
+  text.precision(1);
+  text << "emulator late: " << replies << " replies, worst " << std::fixed << worstMs << " ms";
+  return text.str();
+}
+
+void RetryWhenEmulatorLate(const std::function<void()>& attempt, int tries) {
+  for (int i = 1;; ++i) {
+    ::testing::TestPartResultArray results;
+    TakeLateSeen();
+    {
+      const ::testing::ScopedFakeTestPartResultReporter intercept(
+          ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &results);
+      attempt();
+    }
+    const LateReplies late = TakeLateSeen();
+    bool failed = false;
+    for (int k = 0; k < results.size(); ++k)
+      failed = failed || results.GetTestPartResult(k).failed();
+    if (!failed) return;
+    if (late.replies > 0 && i < tries) {
+      std::printf(
+          "%s (try %d of %d failed; the emulator, not the loader, missed its time: run "
+          "again)\n",
+          late.Text().c_str(), i, tries);
+      continue;
+    }
+    for (int k = 0; k < results.size(); ++k) {
+      const ::testing::TestPartResult& r = results.GetTestPartResult(k);
+      if (!r.failed()) continue;
+      ADD_FAILURE_AT(r.file_name() != nullptr ? r.file_name() : "unknown", r.line_number())
+          << r.message();
+    }
+    if (late.replies > 0) {
+      ADD_FAILURE() << late.Text() << " on every one of " << tries
+                    << " tries: the failures above may be the emulator's, not the loader's (is "
+                       "the machine overloaded?)";
+    }
+    return;
+  }
 }
 
 const EmulatorDump::Module& EmulatorDump::Com(int com) const {
@@ -110,9 +185,13 @@ ModuleEmulator::ModuleEmulator(const std::vector<std::string>& moduleSpecs,
 }
 
 ModuleEmulator::~ModuleEmulator() {
-  if (!final_) {
-    process_->Signal(SIGTERM);
-    process_->Wait(5000ms);
+  if (final_) return;
+  process_->Signal(SIGTERM);
+  if (process_->Wait(5000ms) != 0) return;
+  try {
+    NoteLate(ParseDump(ReadFileBytes(dumpFile_)));
+  } catch (const std::exception&) {
+    // No dump to read: nothing was timed.
   }
 }
 
@@ -152,6 +231,7 @@ EmulatorDump ModuleEmulator::Stop() {
   const int status = process_->Wait(5000ms);
   if (status != 0) throw std::runtime_error("module-emulator ended with " + std::to_string(status));
   final_ = ParseDump(ReadFileBytes(dumpFile_));
+  NoteLate(*final_);
   return *final_;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -49,6 +50,7 @@ struct EmulatorDump {
     int64_t plugged = 0;
     int64_t removed = -1;  ///< -1 while it is in its fixture
     int checks = 0;        ///< connections that delivered no packet
+    int late = 0;          ///< late replies while it was in its fixture
     std::vector<Download> downloads;
     std::map<int, Slot> slots;
   };
@@ -66,13 +68,36 @@ struct EmulatorDump {
     /// 1 none, 3 even), "stopsize".
     std::map<std::string, int> settings;
     std::map<int, Slot> slots;
+    /// The emulator's own timing of the replies a loader awaits: how many it timed, how
+    /// many left later than a real module would send them, and the most any was behind.
+    int repliesTimed = 0;
+    int lateReplies = 0;
+    double worstMs = 0;
   };
   std::vector<Module> modules;
   std::string json;  ///< the file as written
 
   /// The module on COM<com>; a test failure and an empty module when there is none.
   const Module& Com(int com) const;
+  /// Late replies of all modules.
+  int LateReplies() const;
 };
+
+/// Replies an emulator sent later than a real module would: the machine starved it, and
+/// what a loader did then says nothing about the loader.
+struct LateReplies {
+  int replies = 0;
+  double worstMs = 0;
+  /// "emulator late: 3 replies, worst 41.2 ms".
+  std::string Text() const;
+};
+
+/// Runs `attempt`, a test's body that starts its own emulators, up to `tries` times. An
+/// attempt that fails while an emulator it started answered late is reported as "emulator
+/// late: ..." and run again; the failures of the last attempt, or of one whose emulators
+/// were all on time, are the test's. For tests whose timing the emulator must keep (paced
+/// lines) on a machine that may be loaded.
+void RetryWhenEmulatorLate(const std::function<void()>& attempt, int tries = 3);
 
 /// A dump file's text read.
 EmulatorDump ParseDump(const std::string& text);
@@ -108,7 +133,8 @@ class ModuleEmulator {
   /// Gives it one command on standard input ("plug 3", "unplug 3 type=4") and returns its
   /// answer line; throws when none comes.
   std::string Command(const std::string& command);
-  /// Ends it (SIGTERM) and returns its final dump. Later calls return the same.
+  /// Ends it (SIGTERM) and returns its final dump. Later calls return the same. Its late
+  /// replies (also of one ended by the destructor) count for RetryWhenEmulatorLate.
   EmulatorDump Stop();
 
  private:

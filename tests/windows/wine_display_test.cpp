@@ -364,7 +364,7 @@ class WindowsAtADesk : public ::testing::Test {
   void SetUp() override {
     ASSERT_FALSE(Setting("WINE_RUN").empty() || Setting("DOWNLOADER_WINDOWS_BIN").empty())
         << "run by the Windows build's tests (ctest --preset windows)";
-    if (desk == nullptr) GTEST_SKIP() << "needs Xvfb, jwm and xdotool (scripts/setup gui)";
+    ASSERT_NE(desk, nullptr) << "needs Xvfb, jwm and xdotool (scripts/setup gui)";
   }
 
   static Desk* desk;

@@ -1,7 +1,8 @@
 // module-emulator: emulated Korvanetics modules served as RFC 2217 ports on 127.0.0.1.
 //
 //   module-emulator --module SPEC [--module SPEC ...] [--pace BAUD] [--port-map DIR]
-//                   [--dump FILE] [--until-stdin-closes | --detach]
+//                   [--dump FILE] [--late-after MS] [--slow-replies MS] [--burst]
+//                   [--until-stdin-closes | --detach]
 //
 // Prints "COM<n> rfc2217://127.0.0.1:<port> type=<t> version=<v>" per module, then "ready"
 // (with --detach then "pid <n>", and returns while that process serves on).
@@ -9,7 +10,15 @@
 // SIGUSR1 writes --dump and prints "dumped".
 // The dump lists each module's connections ("sessions") with the times they were opened,
 // last heard from and closed, in microseconds since the program started.
+//
+// The emulator times its own replies (the bytes a loader awaits with a short timeout): a
+// reply more than --late-after past its byte times was late, the emulator's fault, as a
+// real module keeps its time. The dump counts them per module ("replies") and per unit;
+// standard error gets one line at the end when any was late.
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -39,6 +48,7 @@ constexpr const char* kUsageStart =
     "                       [--port-map DIR] [--dump FILE] ";
 constexpr const char* kUsageRest =
     "\n"
+    "                       [--late-after MS] [--slow-replies MS] [--burst]\n"
     "       module-emulator --help | --version\n"
     "SPEC: comma-separated port=N, type=2..6, version=M.N | reply=BYTE, variant=24|40,\n"
     "      loopback, dsr=on, noecho, badreply, status=CODE@SLOT:PACKET, silent@SLOT:PACKET,\n"
@@ -52,7 +62,12 @@ constexpr const char* kUsageRest =
     "      (type 2 gets no slot byte: its transfers on one connection are slots 0, 1, ...)\n"
     "Commands on standard input, one answer line each: plug N [SPEC], unplug N.\n"
     "--operator MIN-MAX: the fixtures start empty; an operator plugs a fresh module into\n"
-    "      each empty one and takes a flashed one out, after MIN to MAX seconds each.\n";
+    "      each empty one and takes a flashed one out, after MIN to MAX seconds each.\n"
+    "--late-after MS: a reply (status byte, slot byte or closing echo, identification\n"
+    "      answer) leaving more than MS past its byte times counts as late (default 5).\n"
+    "--slow-replies MS: holds every reply back MS, making the emulator late on purpose.\n"
+    "--burst: a packet's echo goes out with the status byte behind it, at that byte's time\n"
+    "      (what a loader awaits comes when it would, with far fewer wake-ups).\n";
 
 std::string Usage() {
   return std::string(kUsageStart) + emulator::kRunOnUsage + kUsageRest;
@@ -63,15 +78,49 @@ int Fail(const std::string& message) {
   return 2;
 }
 
-bool WriteDump(const std::string& path,
-               const std::vector<std::unique_ptr<emulator::ModuleServer>>& servers,
+using Servers = std::vector<std::unique_ptr<emulator::ModuleServer>>;
+
+bool WriteDump(const std::string& path, const Servers& servers, const emulator::LineTiming& timing,
                std::string& error) {
   nlohmann::json dump;
+  dump["late_after_ms"] = static_cast<double>(timing.lateAfter.count()) / 1000.0;
   dump["modules"] = nlohmann::json::array();
   for (const auto& server : servers) dump["modules"].push_back(server->Dump());
   // Written whole under another name first, so a reader never sees half a file; only this
   // user may read it, as it holds the firmware's bytes.
   return downloader::ReplaceFileSafely(path, dump.dump(1) + "\n", 0600, error);
+}
+
+// Microseconds as milliseconds with one decimal: "41.2".
+std::string Ms(int64_t us) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", static_cast<double>(us) / 1000.0);
+  return text;
+}
+
+// "emulator late: 3 replies, worst 41.2 ms (COM3 2, COM7 1; ...)" when any reply was late.
+std::optional<std::string> LateLine(const Servers& servers, const emulator::LineTiming& timing) {
+  emulator::ReplyTimes all;
+  std::string where;
+  for (const auto& server : servers) {
+    const emulator::ReplyTimes replies = server->Replies();
+    all.measured += replies.measured;
+    all.late += replies.late;
+    all.worstUs = std::max(all.worstUs, replies.worstUs);
+    if (replies.late == 0) continue;
+    where += "COM" + std::to_string(server->Com()) + " " + std::to_string(replies.late) + ", ";
+  }
+  if (all.late == 0) return std::nullopt;
+  return "emulator late: " + std::to_string(all.late) + " replies, worst " + Ms(all.worstUs) +
+         " ms (" + where + std::to_string(all.measured) + " replies timed, late when " +
+         Ms(timing.lateAfter.count()) + " ms past their byte times)";
+}
+
+// A number of milliseconds in [0, 60000], with a fraction: "5", "0.5".
+bool ParseMs(const std::string& text, double& ms) {
+  char* end = nullptr;
+  ms = std::strtod(text.c_str(), &end);
+  return !text.empty() && end != nullptr && *end == '\0' && ms >= 0 && ms <= 60000;
 }
 
 }  // namespace
@@ -83,7 +132,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::vector<emulator::ModuleSpec> specs;
-  uint32_t byteTimeNs = 0;
+  emulator::LineTiming timing;
   std::string portMap;
   std::string dumpFile;
   bool untilStdinCloses = false;
@@ -109,7 +158,17 @@ int main(int argc, char** argv) {
       const long baud = std::strtol(text.c_str(), nullptr, 10);
       if (baud < 50 || baud > 4000000) return Fail("--pace " + text + ": not a baud rate");
       // Ten bits a byte: start, eight data bits, stop.
-      byteTimeNs = static_cast<uint32_t>(10'000'000'000LL / baud);
+      timing.byteTimeNs = static_cast<uint32_t>(10'000'000'000LL / baud);
+    } else if (arg == "--burst") {
+      timing.burst = true;
+    } else if (arg == "--late-after" || arg == "--slow-replies") {
+      double ms = 0;
+      if (!value(text) || !ParseMs(text, ms)) return Fail(arg + " needs milliseconds, 0 to 60000");
+      if (arg == "--late-after") {
+        timing.lateAfter = std::chrono::microseconds(std::llround(ms * 1000));
+      } else {
+        timing.slowReplies = std::chrono::milliseconds(std::llround(ms));
+      }
     } else if (arg == "--port-map") {
       if (!value(portMap)) return Fail("--port-map needs a folder");
     } else if (arg == "--dump") {
@@ -139,7 +198,7 @@ int main(int argc, char** argv) {
     return Fail("--detach and --until-stdin-closes exclude each other");
 
   emulator::TakeRequests();
-  if (byteTimeNs != 0) emulator::PreciseTimers();
+  if (timing.byteTimeNs != 0) emulator::PreciseTimers();
   if (detach) {
     if (const auto callersExit = emulator::Detach()) return *callersExit;
   }
@@ -149,15 +208,15 @@ int main(int argc, char** argv) {
   if (!downloader::net::ConnectedPair(stopSend, stopWait))
     return Fail("cannot create a socket pair");
 
-  std::vector<std::unique_ptr<emulator::ModuleServer>> servers;
+  Servers servers;
   const auto epoch = emulator::ModuleServer::Clock::now();
   for (std::size_t i = 0; i < specs.size(); ++i) {
     const int com = specs[i].com != 0 ? specs[i].com : static_cast<int>(i + 1);
     for (const auto& other : servers) {
       if (other->Com() == com) return Fail("COM" + std::to_string(com) + " given twice");
     }
-    auto server = std::make_unique<emulator::ModuleServer>(specs[i], com, byteTimeNs, stopWait,
-                                                           epoch, !handling.has_value());
+    auto server = std::make_unique<emulator::ModuleServer>(specs[i], com, timing, stopWait, epoch,
+                                                           !handling.has_value());
     std::string error;
     if (!server->Listen(error)) {
       std::fprintf(stderr, "module-emulator: cannot listen on %s\n", error.c_str());
@@ -208,7 +267,7 @@ int main(int argc, char** argv) {
   while (emulator::WaitForRequest() == emulator::Request::kDump) {
     std::string error;
     if (dumpFile.empty()) continue;
-    if (WriteDump(dumpFile, servers, error)) {
+    if (WriteDump(dumpFile, servers, timing, error)) {
       std::printf("dumped\n");
     } else {
       std::fprintf(stderr, "module-emulator: cannot write %s: %s\n", dumpFile.c_str(),
@@ -220,8 +279,11 @@ int main(int argc, char** argv) {
   commands.reset();
   entries.reset();
   stopServers();
+  if (const auto late = LateLine(servers, timing)) {
+    std::fprintf(stderr, "module-emulator: %s\n", late->c_str());
+  }
   std::string error;
-  if (!dumpFile.empty() && !WriteDump(dumpFile, servers, error)) {
+  if (!dumpFile.empty() && !WriteDump(dumpFile, servers, timing, error)) {
     std::fprintf(stderr, "module-emulator: cannot write %s: %s\n", dumpFile.c_str(), error.c_str());
     return 1;
   }

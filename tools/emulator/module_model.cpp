@@ -127,6 +127,10 @@ bool ModuleModel::IdentificationFails() {
 
 Reaction ModuleModel::OnByte(uint8_t byte) {
   Reaction reaction;
+  // The echo of the slot byte and of a zero byte that may close the slot is awaited as a
+  // reply; so is everything that follows the echo.
+  const bool echoIsReply =
+      phase_ == Phase::kSlotByte || (phase_ == Phase::kPackets && packet_.empty() && byte == 0);
   // Nothing can be received while the line is held in BREAK.
   if (break_) return reaction;
   if (phase_ == Phase::kSlotByte) {
@@ -148,7 +152,8 @@ Reaction ModuleModel::OnByte(uint8_t byte) {
       if (fault.kind == PacketFault::Kind::kChatter) reaction.bytes.push_back({fault.status, 0});
     }
   }
-  if (!spec_.noEcho) reaction.bytes.push_back({byte, 0});
+  const std::size_t echo = reaction.bytes.size();
+  if (!spec_.noEcho) reaction.bytes.push_back({byte, 0, echoIsReply});
   // A wrong answer of its own (badreply) stops the exchange; one changed on the line
   // (identfail) leaves the module going on as after the right one.
   auto answer = [&](uint8_t value, bool changed) {
@@ -195,6 +200,9 @@ Reaction ModuleModel::OnByte(uint8_t byte) {
         AddPacketByte(byte, reaction);
       }
       break;
+  }
+  for (std::size_t i = spec_.noEcho ? echo : echo + 1; i < reaction.bytes.size(); ++i) {
+    reaction.bytes[i].reply = true;
   }
   return reaction;
 }

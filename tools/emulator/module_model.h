@@ -17,11 +17,14 @@ struct SlotRecord {
 };
 
 /// The module's answer to one event: bytes to send, each after an extra delay (beyond the
-/// line's byte time), and whether to drop the connection afterwards.
+/// line's byte time), and whether to drop the connection afterwards. A reply is a byte the
+/// loader waits for with a short timeout: a status byte, the slot byte's echo, the closing
+/// zero byte's echo, an identification answer or version byte.
 struct Reaction {
   struct Byte {
     uint8_t value;
     uint32_t delayMs;
+    bool reply = false;
   };
   std::vector<Byte> bytes;
   bool drop = false;

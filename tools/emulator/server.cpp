@@ -72,7 +72,7 @@ struct ModuleServer::Connection : Parser::Handler {
         }
       }
     }
-    server.Queue(*this, reaction);
+    server.Queue(*this, reaction, arrived);
   }
   void OnNegotiation(uint8_t verb, uint8_t option) override {
     negotiator.Receive(verb, option, out);
@@ -91,8 +91,21 @@ struct ModuleServer::Connection : Parser::Handler {
   Parser parser;
   Negotiator negotiator;
   std::vector<uint8_t> out;  // ready to send, already in Telnet form
-  std::deque<std::pair<Clock::time_point, uint8_t>> paced;
+  // Bytes waiting for their time on the line: when they go, and when a module keeping its
+  // time exactly would send them (later only by --slow-replies).
+  struct Paced {
+    Clock::time_point due;
+    Clock::time_point exact;
+    uint8_t value;
+    bool reply;
+  };
+  std::deque<Paced> paced;
   Clock::time_point lastDue{};
+  Clock::time_point lastExact{};
+  Clock::time_point arrived{};  // of the bytes being taken
+  // Replies in `out`: the count of bytes sent when the reply has left, and its exact time.
+  std::deque<std::pair<uint64_t, Clock::time_point>> replies;
+  uint64_t sent = 0;  // bytes sent on the connection
   Clock::time_point nextChatter{};
   bool notified = false;
   bool drop = false;
@@ -107,16 +120,16 @@ struct ModuleServer::Connection : Parser::Handler {
   std::array<int64_t, 3> previous{-1, -1, -1};
 };
 
-ModuleServer::ModuleServer(const ModuleSpec& spec, int com, uint32_t byteTimeNs, net::Socket stop,
-                           Clock::time_point epoch, bool plugged)
+ModuleServer::ModuleServer(const ModuleSpec& spec, int com, const LineTiming& timing,
+                           net::Socket stop, Clock::time_point epoch, bool plugged)
     : spec_(spec),
       com_(com),
-      byteTimeNs_(byteTimeNs),
+      timing_(timing),
       stop_(stop),
       epoch_(epoch),
       model_(spec),
       plugged_(plugged) {
-  if (plugged) units_.push_back(Unit{spec, 0, -1, 0, {}, {}});
+  if (plugged) units_.push_back(Unit{spec, 0, -1, 0, 0, {}, {}});
 }
 
 ModuleServer::~ModuleServer() {
@@ -187,7 +200,7 @@ void ModuleServer::Serve(net::Socket socket) {
   while (alive && !c.drop) {
     const auto now = Clock::now();
     auto wake = now + std::chrono::milliseconds(100);
-    if (!c.paced.empty()) wake = std::min(wake, c.paced.front().first);
+    if (!c.paced.empty()) wake = std::min(wake, NextDue(c));
     bool chatter = false;
     {
       std::lock_guard lock(mutex_);
@@ -220,7 +233,7 @@ void ModuleServer::Serve(net::Socket socket) {
     }
     if (chatter && Clock::now() >= c.nextChatter) {
       for (int i = 0; i < kChatterBytes && c.paced.size() < kMaxPaced; ++i) {
-        Queue(c, Reaction{{{kChatterByte, 0}}, false});
+        Queue(c, Reaction{{{kChatterByte, 0}}, false}, Clock::now());
       }
       c.nextChatter = Clock::now() + kChatterPeriod;
     }
@@ -230,6 +243,8 @@ void ModuleServer::Serve(net::Socket socket) {
   if (c.drop) Flush(c);
   net::Close(socket);
   std::lock_guard lock(mutex_);
+  for (const auto& reply : c.replies) NoteOverdue(reply.second);
+  DropPaced(c);
   EndSession(c);
   model_.OnDisconnect();
 }
@@ -247,6 +262,35 @@ void ModuleServer::EndSession(const Connection& c) {
   }
 }
 
+void ModuleServer::NoteReply(Clock::duration behind) {
+  const int64_t us = std::chrono::duration_cast<std::chrono::microseconds>(behind).count();
+  ++replies_.measured;
+  replies_.worstUs = std::max(replies_.worstUs, us);
+  if (behind <= timing_.lateAfter) return;
+  ++replies_.late;
+  if (plugged_) ++units_.back().late;
+}
+
+void ModuleServer::NoteOverdue(Clock::time_point exact) {
+  // A reply that never left (the client gave up waiting for it, or reset the module or
+  // purged the line meanwhile) was late if its time had passed; one whose time had not yet
+  // come tells nothing.
+  const auto behind = Clock::now() - exact;
+  if (behind > timing_.lateAfter) NoteReply(behind);
+}
+
+void ModuleServer::DropPaced(Connection& c) {
+  for (const Connection::Paced& b : c.paced) {
+    if (b.reply) NoteOverdue(b.exact);
+  }
+  c.paced.clear();
+}
+
+ReplyTimes ModuleServer::Replies() {
+  std::lock_guard lock(mutex_);
+  return replies_;
+}
+
 bool ModuleServer::Plug(const ModuleSpec& spec, std::string& error) {
   std::lock_guard lock(mutex_);
   if (plugged_) {
@@ -257,7 +301,7 @@ bool ModuleServer::Plug(const ModuleSpec& spec, std::string& error) {
   model_.OnConnect();
   plugged_ = true;
   since_ = Now();
-  units_.push_back(Unit{spec, since_, -1, 0, {}, {}});
+  units_.push_back(Unit{spec, since_, -1, 0, 0, {}, {}});
   return true;
 }
 
@@ -288,7 +332,7 @@ ModuleServer::Fixture ModuleServer::State() {
 
 bool ModuleServer::HandleInput(Connection& c) {
   uint8_t chunk[4096];
-  const long n = net::Receive(c.socket, chunk, sizeof chunk);
+  const long n = net::ReceiveStamped(c.socket, chunk, sizeof chunk, c.arrived);
   if (n == net::kWouldBlock) return true;
   if (n <= 0) return false;
   {
@@ -299,13 +343,15 @@ bool ModuleServer::HandleInput(Connection& c) {
   return true;
 }
 
-void ModuleServer::Queue(Connection& c, const Reaction& reaction) {
-  const auto now = Clock::now();
+void ModuleServer::Queue(Connection& c, const Reaction& reaction, Clock::time_point from) {
   for (const Reaction::Byte& b : reaction.bytes) {
-    auto due = std::max(now, c.lastDue) + std::chrono::nanoseconds(byteTimeNs_) +
-               std::chrono::milliseconds(b.delayMs);
-    c.lastDue = due;
-    c.paced.emplace_back(due, b.value);
+    // A byte goes a byte time after the one before it, or after what it answers came.
+    const auto time =
+        std::chrono::nanoseconds(timing_.byteTimeNs) + std::chrono::milliseconds(b.delayMs);
+    c.lastExact = std::max(from, c.lastExact) + time;
+    c.lastDue = std::max(from, c.lastDue) + time;
+    if (b.reply) c.lastDue += timing_.slowReplies;
+    c.paced.push_back({c.lastDue, c.lastExact, b.value, b.reply});
   }
   if (reaction.drop) {
     // What was due goes out; the rest of the conversation never happens.
@@ -315,11 +361,21 @@ void ModuleServer::Queue(Connection& c, const Reaction& reaction) {
 }
 
 void ModuleServer::MoveDueBytes(Connection& c, Clock::time_point now) {
-  while (!c.paced.empty() && c.paced.front().first <= now && c.out.size() < kMaxOut) {
-    const uint8_t b = c.paced.front().second;
-    AppendEscaped(c.out, &b, 1);
+  while (!c.paced.empty() && c.paced.front().due <= now && c.out.size() < kMaxOut) {
+    const Connection::Paced& b = c.paced.front();
+    if (timing_.burst && !b.reply && c.paced.size() > 1 && c.paced[1].due > now) break;
+    AppendEscaped(c.out, &b.value, 1);
+    if (b.reply) c.replies.emplace_back(c.sent + c.out.size(), b.exact);
     c.paced.pop_front();
   }
+}
+
+ModuleServer::Clock::time_point ModuleServer::NextDue(const Connection& c) const {
+  std::size_t i = 0;
+  if (timing_.burst) {
+    while (i + 1 < c.paced.size() && !c.paced[i].reply) ++i;
+  }
+  return c.paced[i].due;
 }
 
 bool ModuleServer::Flush(Connection& c) {
@@ -327,6 +383,13 @@ bool ModuleServer::Flush(Connection& c) {
     const long n = net::Send(c.socket, c.out.data(), c.out.size());
     if (n > 0) {
       c.out.erase(c.out.begin(), c.out.begin() + n);
+      c.sent += static_cast<uint64_t>(n);
+      const auto now = Clock::now();
+      std::lock_guard lock(mutex_);
+      while (!c.replies.empty() && c.replies.front().first <= c.sent) {
+        NoteReply(now - c.replies.front().second);
+        c.replies.pop_front();
+      }
     } else if (n == net::kWouldBlock) {
       return true;
     } else {
@@ -364,7 +427,7 @@ void ModuleServer::Control(Connection& c, uint8_t value) {
         NoteControl(c.brk ? "break=1" : "break=0");
         model.OnBreak(c.brk);
         // A module in reset sends nothing more of what it was saying.
-        if (c.brk) c.paced.clear();
+        if (c.brk) DropPaced(c);
         break;
       case kControlDtrOn:
       case kControlDtrOff:
@@ -450,7 +513,10 @@ void ModuleServer::HandleSubnegotiation(Connection& c, const std::vector<uint8_t
       reply({first});
       break;
     case kPurgeData:
-      if (first == kPurgeReceive || first == kPurgeBoth) c.paced.clear();
+      if (first == kPurgeReceive || first == kPurgeBoth) {
+        std::lock_guard lock(mutex_);
+        DropPaced(c);
+      }
       reply({first});
       break;
     default:
@@ -476,6 +542,9 @@ nlohmann::json ModuleServer::Dump() {
   module["controls"] = controls_;
   module["settings"] = settings_;
   module["slots"] = SlotsJson(model_.Slots());
+  module["replies"] = {{"measured", replies_.measured},
+                       {"late", replies_.late},
+                       {"worst_ms", static_cast<double>(replies_.worstUs) / 1000.0}};
   module["plugged"] = plugged_;
   module["units"] = nlohmann::json::array();
   for (std::size_t i = 0; i < units_.size(); ++i) {
@@ -497,6 +566,7 @@ nlohmann::json ModuleServer::Dump() {
                                {"plugged", unit.plugged},
                                {"removed", unit.removed},
                                {"checks", unit.checks},
+                               {"late", unit.late},
                                {"downloads", downloads},
                                {"slots", SlotsJson(inFixture ? model_.Slots() : unit.slots)}});
   }
