@@ -10,7 +10,7 @@ namespace downloader::fuzz {
 /// target that reaches the help or an error dialog stays quiet and fast.
 class QuietWindows final : public WindowSystem {
  public:
-  void ErrorDialog(const std::string&) override {}
+  void ErrorDialog(const std::string&, const std::string&) override {}
   void MessageDialog(const std::string&) override {}
   void MessageBox(const std::string&) override {}
   std::optional<std::string> OpenFileDialog(const OpenFileRequest&) override { return {}; }

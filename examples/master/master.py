@@ -5,6 +5,9 @@ Start it through the loader:
 
     IMAGE=/path/to/prog.obj downloader /Pipe /path/to/master.py
 
+It sends "/GetInfo IMAGE", then "/NoPrompts /Updates IMAGE"; or, when MASTER_COMMANDS is
+set, its command lines, separated by semicolons ("/GetInfo a.obj;/COM11 /NoPrompts a.obj").
+
 The loader starts this program with its standard input and output on two pipes:
   - what this program writes to standard output is one command line per write, the same
     switches and file name as on the loader's command line (no CR LF at the end);
@@ -29,24 +32,30 @@ def send(command):
 
 
 def read_request_lines():
-    """Reads status lines until a final one (followed by EOT); yields (prefix, text)."""
+    """Reads status lines until a final one (followed by EOT); yields (prefix, text).
+
+    A line ends at the CR LF that is followed by SOH (the next line) or EOT (the last of
+    the request), so a text with line breaks of its own (an image's notes) stays one line.
+    """
     pending = b""
     while True:
-        chunk = os.read(0, 4096)
-        if not chunk:
-            return  # the loader has ended
-        pending += chunk
-        while b"\r\n" in pending:
-            line, pending = pending.split(b"\r\n", 1)
-            final = pending.startswith(EOT)
-            if final:
-                pending = pending[1:]
-            if line.startswith(SOH):
-                line = line[1:]
-            text = line.decode("latin-1")
-            yield text[:4], text[4:]
-            if final:
-                return
+        end = next((at for at in range(len(pending) - 2)
+                    if pending[at:at + 2] == b"\r\n" and pending[at + 2:at + 3] in (SOH, EOT)),
+                   None)
+        if end is None:
+            chunk = os.read(0, 4096)
+            if not chunk:
+                return  # the loader has ended
+            pending += chunk
+            continue
+        line, final = pending[:end], pending[end + 2:end + 3] == EOT
+        pending = pending[end + (3 if final else 2):]
+        if line.startswith(SOH):
+            line = line[1:]
+        text = line.decode("latin-1")
+        yield text[:4], text[4:]
+        if final:
+            return
 
 
 def main():

@@ -9,7 +9,6 @@
 #include "run/helpers.h"
 #include "run/program_file.h"
 #include "run/report.h"
-#include "run/standard_handles.h"
 #include "serial/globals.h"
 #include "ui/window_system.h"
 
@@ -75,9 +74,8 @@ void SayWhenAFolder(const std::string& argument, bool master) {
   for (const std::string& name : names) {
     std::error_code error;
     if (!std::filesystem::is_directory(PathOf(name), error)) continue;
-    const std::string line = "downloader: " + argument + " is a folder, not " +
-                             (master ? "a master program" : "an object file") + "\n";
-    WriteToHandle(StandardError(), line.data(), line.size());
+    WriteReason("downloader: " + argument + " is a folder, not " +
+                (master ? "a master program" : "an object file"));
     return;
   }
 }

@@ -12,7 +12,6 @@
 #include "run/exceptions.h"
 #include "run/report.h"
 #include "run/run_state.h"
-#include "run/standard_handles.h"
 #include "serial/globals.h"
 
 extern char** environ;
@@ -38,8 +37,7 @@ void SayWhyNotStarted(const std::string& master, int err) {
   } else if (err == ENOEXEC) {
     line += " (no program of this system, and no #! line)";
   }
-  line += "\n";
-  WriteToHandle(StandardError(), line.data(), line.size());
+  WriteReason(line);
 }
 
 }  // namespace

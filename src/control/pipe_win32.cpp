@@ -37,7 +37,8 @@ HANDLE InheritableStandardError() {
 
 // Starts `program` with the standard handles given, in the current directory, with no
 // arguments. Of all the loader's handles the master inherits exactly the ones in
-// `inherited`. False when it could not be started.
+// `inherited`. False when it could not be started, with the system's error code left as
+// the last error.
 bool CreateMaster(const std::wstring& program, HANDLE input, HANDLE output, HANDLE error,
                   HANDLE* inherited, DWORD inheritedCount, PROCESS_INFORMATION& process) {
   SIZE_T size = 0;
@@ -62,8 +63,22 @@ bool CreateMaster(const std::wstring& program, HANDLE input, HANDLE output, HAND
                                EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &startup.StartupInfo,
                                &process) != 0;
   }
+  const DWORD why = ::GetLastError();
   ::DeleteProcThreadAttributeList(attributes);
+  ::SetLastError(why);
   return started;
+}
+
+// Beside the described 007, standard error says why the system would not start the master.
+void SayWhyNotStarted(const std::string& master, DWORD error) {
+  std::string line =
+      "downloader: cannot start the master program " + master + ": " + SystemErrorText(error);
+  if (error == ERROR_BAD_EXE_FORMAT) {
+    line +=
+        " (Windows starts programs only; a script such as master.py needs a program"
+        " in its place, such as examples\\master.exe)";
+  }
+  WriteReason(line);
 }
 
 }  // namespace
@@ -92,12 +107,14 @@ void StartMasterProgram() {
   PROCESS_INFORMATION process{};
   const bool started = CreateMaster(WideFromUtf8(ObjectFileName), statusRead, commandsWrite, error,
                                     inherited, error != nullptr ? 3 : 2, process);
+  const DWORD why = ::GetLastError();
   ::CloseHandle(commandsWrite);
   ::CloseHandle(statusRead);
   CloseQuietly(error);
   if (!started) {
     ::CloseHandle(commandsRead);
     ::CloseHandle(statusWrite);
+    SayWhyNotStarted(ObjectFileName, why);
     throw EPipeCreation("007-Cannot create child process.");
   }
 

@@ -1,5 +1,9 @@
 #include "run/report.h"
 
+#include <algorithm>
+#include <mutex>
+#include <vector>
+
 #include "run/helpers.h"
 #include "run/main_thread.h"
 #include "run/run_state.h"
@@ -15,6 +19,20 @@ namespace {
 
 int lastChannel = -1;  // main thread only
 ErrorDialogHook errorDialog = nullptr;
+
+// The reasons written since the last final status line; identification threads add theirs.
+std::mutex reasonsMutex;
+std::vector<std::string> reasons;
+
+constexpr std::string_view kProgramPrefix = "downloader: ";
+// A loader that runs on (a presence watch probing every tenth of a second) may write the
+// same reason again and again: the dialog keeps each once, and only the first few.
+constexpr std::size_t kMostReasonsKept = 16;
+
+void ForgetReasons() {
+  std::lock_guard lock(reasonsMutex);
+  reasons.clear();
+}
 
 }  // namespace
 
@@ -65,6 +83,8 @@ void ReportLine(int channel, std::string_view text) {
     return;
   }
   PipeWriteText(FormatStatusLine(channel, text));
+  // The request is over: what went wrong in it belongs to it alone.
+  if (ParseNumber(text) <= 100) ForgetReasons();
 }
 
 int LastStatusChannel() {
@@ -76,10 +96,32 @@ void ReportError(std::string_view text) {
     PostToMainThread([owned = std::string(text)] { ReportError(owned); });
     return;
   }
+  const std::string why = PendingReasons();
   ReportLine(kChannelError, text);
   const bool noPrompts = (FlagTable[SwitchBits & 0x7F] & kNoPrompts) != 0;
   if (noPrompts && WriteHandle != kInvalidHandle) return;
-  if (errorDialog) errorDialog(DialogText(text));
+  if (errorDialog) errorDialog(DialogText(text), why);
+}
+
+void WriteReason(std::string_view line) {
+  const std::string text = std::string(line) + "\n";
+  std::lock_guard lock(reasonsMutex);
+  WriteToHandle(StandardError(), text.data(), text.size());
+  std::string reason(line.starts_with(kProgramPrefix) ? line.substr(kProgramPrefix.size()) : line);
+  if (reasons.size() < kMostReasonsKept &&
+      std::find(reasons.begin(), reasons.end(), reason) == reasons.end()) {
+    reasons.push_back(std::move(reason));
+  }
+}
+
+std::string PendingReasons() {
+  std::lock_guard lock(reasonsMutex);
+  std::string joined;
+  for (const std::string& reason : reasons) {
+    if (!joined.empty()) joined += "\r\n";
+    joined += reason;
+  }
+  return joined;
 }
 
 void SetErrorDialogHook(ErrorDialogHook hook) {

@@ -46,10 +46,22 @@ int LastStatusChannel();
 /// Main thread; a call from another thread is posted to it and never shows a dialog there.
 void ReportError(std::string_view text);
 
+/// Writes one line to standard error that says why something failed, beside the status
+/// line that says what (`line` without its newline; "downloader: " starts it). The lines
+/// written since the last final status line (number 100 or less) are also shown under the
+/// text of the next error dialog: a person who started the loader from the desktop sees no
+/// standard error (each reason once, the first 16). Any thread; each line is written in one
+/// piece.
+void WriteReason(std::string_view line);
+
+/// The reasons WriteReason kept since the last final status line, as the error dialog
+/// shows them: one a line (CR LF between them), without the leading "downloader: ".
+std::string PendingReasons();
+
 /// Shows ReportError's dialog: brings the loader to the foreground, beeps, and shows
-/// `dialogText` (the error's DialogText) in a modal error dialog; returns when it is closed.
-/// Main thread.
-using ErrorDialogHook = void (*)(const std::string& dialogText);
+/// `dialogText` (the error's DialogText) in a modal error dialog, with `reasons`
+/// (PendingReasons, possibly empty) under it; returns when it is closed. Main thread.
+using ErrorDialogHook = void (*)(const std::string& dialogText, const std::string& reasons);
 
 /// Installs how ReportError shows its dialog; the window door installs its own when a
 /// window system is installed (SetWindowSystem). nullptr, the start-up value: no dialog,

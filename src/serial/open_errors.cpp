@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <mutex>
 
-#include "run/standard_handles.h"
+#include "run/report.h"
 #include "run/terminal_text.h"
 #include "serial/hints.h"
 #include "serial/port_lock.h"
@@ -35,9 +35,7 @@ void WriteHint(const std::string& line) {
     sink(shown);
     return;
   }
-  const std::string text = shown + "\n";
-  // One write, so lines of several threads never mix.
-  WriteToHandle(StandardError(), text.data(), text.size());
+  WriteReason(shown);
 }
 
 uint32_t OpenErrorCode(int err) {

@@ -21,7 +21,9 @@ void WriteError(const std::string& line) {
 
 class DisplayWindowSystem final : public WindowSystem {
  public:
-  void ErrorDialog(const std::string& text) override { Windowed().ErrorDialog(text); }
+  void ErrorDialog(const std::string& text, const std::string& reasons) override {
+    Windowed().ErrorDialog(text, reasons);
+  }
   void MessageDialog(const std::string& text) override { Windowed().MessageDialog(text); }
   void MessageBox(const std::string& text) override { Windowed().MessageBox(text); }
   std::optional<std::string> OpenFileDialog(const OpenFileRequest& request) override {

@@ -35,7 +35,10 @@ class WindowSystem {
   virtual ~WindowSystem() = default;
 
   /// Modal error dialog titled "Error" with one OK button; returns when it is closed.
-  virtual void ErrorDialog(const std::string& text) = 0;
+  /// `reasons` (one a line, possibly none) are what the loader wrote to standard error for
+  /// this error: shown under `text`, except by the console forms, whose dialog text goes
+  /// to standard error after them.
+  virtual void ErrorDialog(const std::string& text, const std::string& reasons) = 0;
   /// Modal message dialog with one OK button (the help text).
   virtual void MessageDialog(const std::string& text) = 0;
   /// Plain message box: a text and an OK button.
@@ -65,6 +68,12 @@ class WindowSystem {
   virtual void WaitForEvents(std::chrono::milliseconds limit) { WaitForPostedHandler(limit); }
 };
 
+/// What the error dialogs of Qt and Win32 show: `text`, then, after an empty line, the
+/// `reasons` ErrorDialog was given.
+inline std::string WithReasons(const std::string& text, const std::string& reasons) {
+  return reasons.empty() ? text : text + "\r\n\r\n" + reasons;
+}
+
 /// The implementation in use: the console one unless another was installed.
 WindowSystem& Windows();
 
@@ -73,8 +82,8 @@ WindowSystem& Windows();
 void SetWindowSystem(std::unique_ptr<WindowSystem> windows);
 
 /// ReportError's dialog in the installed window system: the application to the foreground,
-/// a beep, then the modal error dialog with `text`.
-void ShowErrorDialog(const std::string& text);
+/// a beep, then the modal error dialog with `text` and its `reasons`.
+void ShowErrorDialog(const std::string& text, const std::string& reasons);
 
 /// The console implementation, for runs without a display.
 std::unique_ptr<WindowSystem> MakeConsoleWindowSystem();

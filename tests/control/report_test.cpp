@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
 #include "run/run_state.h"
 #include "run/standard_handles.h"
@@ -10,6 +11,7 @@
 #include "support/status_text.h"
 #include "support/temp_dir.h"
 #include "support/test_handles.h"
+#include "ui/window_system.h"
 
 namespace downloader {
 namespace {
@@ -127,6 +129,35 @@ TEST(ReportError, WithoutOutputHandleTheDialogAlwaysShows) {
   EXPECT_EQ(windows.errorDialogs[0],
             "#005\r\nMissing parameter required.\r\n/NoPrompts switch requires redirection to an "
             "output file.");
+}
+
+TEST(ReportError, TheReasonsOfTheRequestGoUnderItsDialogTextOnly) {
+  StatusCapture out;
+  auto& windows = InstallFakeWindows();
+  SwitchBits = 0;
+  WriteReason("downloader: COM11 refuses the connection");
+  // A watch that probes again and again repeats its reason: the dialog has it once.
+  for (int i = 0; i < 20; ++i) WriteReason("downloader: COM11 refuses the connection");
+  std::thread([] { WriteReason("downloader: the scan covers COM1 to COM4"); }).join();
+  ReportError("023-No Korvanetics C found.");
+  // A request that ends well leaves nothing for the next one.
+  WriteReason("downloader: COM2 is in use by another program");
+  ReportLine(kChannelEvent, "044-Download successful!");
+  ReportError("011-File not found: 'a.obj'.");
+  ASSERT_EQ(windows.errorReasons.size(), 2u);
+  EXPECT_EQ(windows.errorReasons[0],
+            "COM11 refuses the connection\r\nthe scan covers COM1 to COM4");
+  EXPECT_EQ(windows.errorReasons[1], "");
+  EXPECT_EQ(windows.errorDialogs[0], "#023\r\nNo Korvanetics C found.");
+  EXPECT_EQ(out.Bytes(), std::string("\x01"
+                                     "ERR:023-No Korvanetics C found.\r\n\x04"
+                                     "\x01"
+                                     "EVT:044-Download successful!\r\n\x04"
+                                     "\x01"
+                                     "ERR:011-File not found: 'a.obj'.\r\n\x04"));
+  EXPECT_EQ(WithReasons("#023\r\nNo Korvanetics C found.", windows.errorReasons[0]),
+            "#023\r\nNo Korvanetics C found.\r\n\r\nCOM11 refuses the connection\r\n"
+            "the scan covers COM1 to COM4");
 }
 
 }  // namespace

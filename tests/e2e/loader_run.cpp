@@ -129,4 +129,22 @@ void ExpectNothingStored(const testing::EmulatorDump::Module& module) {
   EXPECT_TRUE(module.slots.empty()) << "COM" << module.com << " was written to";
 }
 
+std::string WithRunsSorted(const std::string& text, std::string_view prefix) {
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find('\n', at), text.size() - 1) + 1;
+    lines.push_back(text.substr(at, end - at));
+    at = end;
+  }
+  const auto inRun = [prefix](const std::string& line) { return line.starts_with(prefix); };
+  for (auto run = std::find_if(lines.begin(), lines.end(), inRun); run != lines.end();) {
+    const auto runEnd = std::find_if_not(run, lines.end(), inRun);
+    std::sort(run, runEnd);
+    run = std::find_if(runEnd, lines.end(), inRun);
+  }
+  std::string sorted;
+  for (const std::string& line : lines) sorted += line;
+  return sorted;
+}
+
 }  // namespace downloader::e2e

@@ -67,6 +67,10 @@ extern const std::string kVerifyFailure;    ///< ERR: 024
     EXPECT_TRUE(::downloader::e2e::StatusIs((run).out, (scan), (rest))) << (run).err; \
   } while (false)
 
+/// `text` with each run of lines that begin with `prefix` in sorted order: the scan's ports
+/// report as their probes end.
+std::string WithRunsSorted(const std::string& text, std::string_view prefix);
+
 /// Every slot of `image` was received and acknowledged exactly as it is in the image,
 /// each closed by its zero byte, and nothing else was stored.
 void ExpectHoldsImage(const testing::EmulatorDump::Module& module, const ImageDescription& image);

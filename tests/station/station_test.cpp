@@ -116,13 +116,14 @@ TEST(StationCommandLine, ReadsEveryOptionAndRefusesMistakes) {
   const auto options = ParseStationOptions(
       {"--ports=COM2-COM3", "image.obj", "--report", "r.json", "--repeat", "--skip-empty",
        "--timeout", "5", "--loader", "/opt/downloader", "--expect-checksum", "65535",
-       "--expect-sha256=" + std::string(32, 'A') + std::string(32, '0'), "--follow-image"},
+       "--expect-sha256=" + std::string(32, 'A') + std::string(32, '0'), "--follow-image",
+       "--plain"},
       error);
   ASSERT_TRUE(options) << error;
   EXPECT_EQ(options->image, "image.obj");
   EXPECT_EQ(options->ports, (std::vector<int>{2, 3}));
   EXPECT_EQ(options->report, "r.json");
-  EXPECT_TRUE(options->repeat && options->skipEmpty);
+  EXPECT_TRUE(options->repeat && options->skipEmpty && options->plain);
   EXPECT_EQ(options->timeout, 5s);
   EXPECT_EQ(options->loader, "/opt/downloader");
   EXPECT_EQ(options->expectChecksum, 65535);
@@ -651,8 +652,9 @@ TEST(StationRounds, ASilentLoaderIsKilledAndTheOthersFinish) {
 TEST(StationRounds, TheTableGivesEachFailureWholeBelowItANarrowTerminalPlainLines) {
   const std::string failure =
       "025-Hardware communication failure.  Check serial cable and power supply.";
-  for (const int width : {80, 45}) {
-    SCOPED_TRACE(width);
+  // --plain asks for the plain lines on a terminal wide enough for the table.
+  for (const auto& [width, plain] : {std::pair{80, false}, {45, false}, {80, true}}) {
+    SCOPED_TRACE(std::to_string(width) + (plain ? " --plain" : ""));
     ScriptedHost host;
     host.scripts[1] = {{10ms, Downloads(1)}, {20ms, kSuccess}};
     host.scripts[2] = {{10ms, Downloads(2)}, {20ms, StatusLine("ERR:", failure, true)}};
@@ -662,9 +664,10 @@ TEST(StationRounds, TheTableGivesEachFailureWholeBelowItANarrowTerminalPlainLine
     StationOptions options;
     options.image = "x.obj";
     options.ports = {1, 2};
+    options.plain = plain;
     EXPECT_EQ(RunStation(options, host, terminal), kExitFailed);
     const bool table = terminal.out.find("\x1b[") != std::string::npos;
-    EXPECT_EQ(table, width == 80) << terminal.out;
+    EXPECT_EQ(table, width == 80 && !plain) << terminal.out;
     EXPECT_NE(terminal.out.find("COM2: failed: " + failure + "\n"), std::string::npos)
         << terminal.out;
     EXPECT_EQ(terminal.out.find("COM1: succeeded") == std::string::npos, table)

@@ -126,6 +126,11 @@ void ChildProcess::Signal(int signal) {
   if (!ended_) ::kill(pid_, signal);
 }
 
+bool ChildProcess::Running() {
+  if (!ended_ && ::waitpid(pid_, &status_, WNOHANG) == pid_) ended_ = true;
+  return !ended_;
+}
+
 int ChildProcess::Wait(std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!ended_) {

@@ -36,6 +36,8 @@ class ChildProcess {
 
   /// Sends a signal (nothing when it has ended).
   void Signal(int signal);
+  /// Whether it still runs.
+  bool Running();
   /// Waits for its end: the exit code, or minus the signal that ended it. Killed with
   /// SIGKILL when it has not ended within `timeout` (then the result is -SIGKILL).
   int Wait(std::chrono::milliseconds timeout);

@@ -12,8 +12,9 @@
 
 namespace downloader::testing {
 
-void FakeWindowSystem::ErrorDialog(const std::string& text) {
+void FakeWindowSystem::ErrorDialog(const std::string& text, const std::string& reasons) {
   errorDialogs.push_back(text);
+  errorReasons.push_back(reasons);
   if (onErrorDialog) onErrorDialog();
 }
 

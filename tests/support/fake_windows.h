@@ -19,6 +19,7 @@ namespace downloader::testing {
 class FakeWindowSystem final : public WindowSystem {
  public:
   std::vector<std::string> errorDialogs;
+  std::vector<std::string> errorReasons;  ///< each error dialog's reasons
   std::vector<std::string> messageDialogs;
   std::vector<std::string> messageBoxes;
   std::vector<OpenFileRequest> openFileRequests;
@@ -41,7 +42,7 @@ class FakeWindowSystem final : public WindowSystem {
   /// Called when an error dialog is shown (tests check what happened before it).
   std::function<void()> onErrorDialog;
 
-  void ErrorDialog(const std::string& text) override;
+  void ErrorDialog(const std::string& text, const std::string& reasons) override;
   void MessageDialog(const std::string& text) override { messageDialogs.push_back(text); }
   void MessageBox(const std::string& text) override { messageBoxes.push_back(text); }
   std::optional<std::string> OpenFileDialog(const OpenFileRequest& request) override;

@@ -155,7 +155,7 @@ std::vector<std::string> WalkEveryWindow(WindowProbe& probe, std::vector<std::st
   probe.WalkNextModal(walked);
   Windows().ErrorDialog(
       "#012\nChecksum Error.  Data is corrupt in file "
-      "\"C:\\Users\\Production\\Firmware\\Aqualine DP-40\\flow-controller-2.1.obj\".\n\n"
+      "\"C:\\Users\\Production\\Firmware\\Aqualine DP-40\\flow-controller-2.1.obj\".",
       "The file holds 19,391 bytes; its checksum is 0x3A7C, its contents give 0x3A7D.\n"
       "It may have been cut short or changed after it was made.");
   check("error dialog", walked);

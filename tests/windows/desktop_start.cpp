@@ -1,7 +1,10 @@
-// Starts a program as the desktop does for a double-click: nothing inherited, no console,
-// so the program has no standard handles. Waits for it and gives its exit code.
+// Starts a program as the desktop does for a double-click, and waits for it and gives its
+// exit code. A desktop program gets nothing inherited and no console, so it has no standard
+// handles. A console program (--console) gets a console of its own, as Explorer gives it,
+// but without a window, and this program's standard handles, so a test can read what it
+// writes and answer it.
 //
-//   desktop_start.exe PROGRAM [ARGUMENT ...]
+//   desktop_start.exe [--console] PROGRAM [ARGUMENT ...]
 
 #include <windows.h>
 
@@ -29,14 +32,29 @@ std::wstring Quoted(const std::wstring& argument) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc < 2) return 2;
+  const bool console = argc > 1 && std::wstring(argv[1]) == L"--console";
+  const int first = console ? 2 : 1;
+  if (argc <= first) return 2;
   std::wstring commandLine;
-  for (int i = 1; i < argc; ++i) commandLine += (i > 1 ? L" " : L"") + Quoted(argv[i]);
+  for (int i = first; i < argc; ++i) commandLine += (i > first ? L" " : L"") + Quoted(argv[i]);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
+  HANDLE handles[3] = {::GetStdHandle(STD_INPUT_HANDLE), ::GetStdHandle(STD_OUTPUT_HANDLE),
+                       ::GetStdHandle(STD_ERROR_HANDLE)};
+  if (console) {
+    for (HANDLE& handle : handles) {
+      ::DuplicateHandle(::GetCurrentProcess(), handle, ::GetCurrentProcess(), &handle, 0, TRUE,
+                        DUPLICATE_SAME_ACCESS);
+    }
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = handles[0];
+    startup.hStdOutput = handles[1];
+    startup.hStdError = handles[2];
+  }
   PROCESS_INFORMATION process{};
-  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS,
-                        nullptr, nullptr, &startup, &process)) {
+  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, console,
+                        console ? CREATE_NO_WINDOW : DETACHED_PROCESS, nullptr, nullptr, &startup,
+                        &process)) {
     return 3;
   }
   ::WaitForSingleObject(process.hProcess, INFINITE);

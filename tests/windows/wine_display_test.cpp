@@ -527,6 +527,34 @@ TEST_F(WindowsAtADesk, AnErrorHasItsDialog) {
   ExpectSameRun(loader.Finish(), linux, "012-Checksum Error.");
 }
 
+TEST_F(WindowsAtADesk, TheErrorDialogShowsTheReasonsUnderItsText) {
+  // A person who started the loader from the desktop sees no standard error: the dialog
+  // says what it would have said there. The status lines stay as they are.
+  ModuleEmulator emulator({"type=2,com=1"});
+  std::ofstream(emulator.PortMapDir() + "/COM2") << "rfc2217://127.0.0.1:9\n";
+  std::ofstream(emulator.PortMapDir() + "/COM11") << "rfc2217://127.0.0.1:9\n";
+  WindowsLoader loader(*desk, emulator, {"/NoInfo", WindowsPath(file)});
+  ASSERT_TRUE(loader.WaitForLine("023-No Korvanetics C found."));
+  RunOptions options;
+  options.args = WineArguments("window_text.exe", {"Error"});
+  options.env = desk->Environment();
+  options.timeout = kLimit;
+  const RunResult dialog = testing::RunProgram(Setting("WINE_RUN"), options);
+  desk->Press(desk->WaitForWindow("^Error$"), "Return");
+  // The scan's word comes before the scan, the port's as its probe ends.
+  EXPECT_NE(dialog.out.find("#023\r\nNo Korvanetics C found.\r\n\r\n"
+                            "the scan covers COM1 to COM4; the port map also names COM11: name "
+                            "the port with /COM11 to scan it\r\n"
+                            "cannot reach COM2: its port map entry "),
+            std::string::npos)
+      << dialog.out;
+  EXPECT_NE(dialog.out.find(WindowsPath(emulator.PortMapDir()) +
+                            "\\COM2 names rfc2217://127.0.0.1:9, which refuses the connection"),
+            std::string::npos)
+      << dialog.out;
+  ExpectSameRun(loader.Finish(), RunLoader(emulator, {"/NoInfo", file}), "023-No Korvanetics C");
+}
+
 TEST_F(WindowsAtADesk, WithoutAnOutputHandleEvenAnUnattendedRunShowsItsErrorDialog) {
   // Started as by a double-click: no standard handles. /NoPrompts needs an output, so it is
   // refused (005), and with the line lost the refusal shows its dialog all the same.

@@ -13,6 +13,7 @@
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -232,10 +233,194 @@ TEST_F(UnderWine, PipeModeServesAWindowsMasterProgram) {
             testing::StatusLine("ERR:", "011-File not found: 'missing.obj'.", true) + info.out +
                 "end of input\n");
 
-  // A master that cannot be started: the line reaches the loader's own standard output.
+  // A master that cannot be started: the line reaches the loader's own standard output,
+  // and standard error says why, in the system's words.
   const std::string notAProgram = dir.Write("notes.exe", "not a program");
-  ExpectSameRun(RunWindows({"/Pipe", WindowsPath(notAProgram)}, nullptr),
-                RunLinux({"/Pipe", notAProgram}), "007-Cannot create child process.");
+  const RunResult refused = RunWindows({"/Pipe", WindowsPath(notAProgram)}, nullptr);
+  ExpectSameRun(refused, RunLinux({"/Pipe", notAProgram}), "007-Cannot create child process.");
+  const std::string why =
+      "downloader: cannot start the master program " + WindowsPath(notAProgram) + ": ";
+  const std::size_t at = refused.err.find(why);
+  ASSERT_NE(at, std::string::npos) << refused.err;
+  EXPECT_GT(refused.err.find('\n', at), at + why.size() + 5) << "the system's text follows";
+}
+
+TEST_F(UnderWine, TheExampleMasterRunsOnWindowsAsMasterPyOnLinux) {
+  ModuleEmulator emulator({"type=3,version=1.1,com=1"});
+  TempDir dir;
+  const std::string file = WriteImage(dir, StandardImage(3, {2}));
+  const std::string master = Setting("DOWNLOADER_WINDOWS_BIN") + "/../examples/master.exe";
+  RunResult windows = RunWindows({"/Pipe", WindowsPath(master)}, &emulator, "downloader.exe",
+                                 {{"IMAGE", WindowsPath(file)}});
+  EXPECT_EQ(windows.exitCode, 0) << windows.err;
+  RunOptions options;
+  options.args = {"/Pipe", std::string(DOWNLOADER_SOURCE_DIR) + "/examples/master/master.py"};
+  options.env = emulator.Environment();
+  options.env["IMAGE"] = file;
+  const RunResult linux = testing::RunProgram(testing::BinaryPath("downloader"), options);
+  ASSERT_NE(linux.err.find("  EVT: 044-Download successful!\n"), std::string::npos) << linux.err;
+  // The same requests and lines, the image named as each system names it; the C runtime
+  // ends the Windows master's lines with CR LF.
+  std::string seen = windows.err.substr(std::min(windows.err.find("master> "), windows.err.size()));
+  std::erase(seen, '\r');
+  for (std::size_t at = seen.find(WindowsPath(file)); at != std::string::npos;
+       at = seen.find(WindowsPath(file))) {
+    seen.replace(at, WindowsPath(file).size(), file);
+  }
+  EXPECT_EQ(WithRunsSorted(seen, "  INF: 111-"), WithRunsSorted(linux.err, "  INF: 111-"));
+}
+
+// cmd as a person types into it (not a batch file, for which cmd waits even for a desktop
+// program): its input from a file, in the folder of the Windows programs.
+RunResult TypeIntoCmd(const std::string& lines, const ModuleEmulator& emulator,
+                      const TempDir& dir) {
+  const std::string input = dir.Write("typed.txt", lines + "exit\r\n");
+  RunOptions options;
+  options.args = {"-c", "exec \"$0\" \"$@\" < \"$TYPED\"", Setting("WINE_RUN"),
+                  Setting("WINE_RUN_PREFIX"), "cmd"};
+  options.env = {{"TYPED", input}, {"DOWNLOADER_PORTS", WindowsPath(emulator.PortMapDir())}};
+  options.workingDirectory = Setting("DOWNLOADER_WINDOWS_BIN");
+  options.timeout = 120s;
+  return testing::RunProgram("/bin/sh", options);
+}
+
+TEST_F(UnderWine, ACommandPromptWaitsForDownloaderAndGetsItsExitStatus) {
+  // "downloader" is downloader.com: the file the status lines went to is complete at the
+  // next command, and DOWNLOADER_EXIT_STATUS reaches %ERRORLEVEL%.
+  ModuleEmulator emulator({"type=3,version=1.1,com=1"});
+  TempDir dir;
+  const std::string image = WindowsPath(WriteImage(dir, StandardImage(3, {2})));
+  const std::string out = WindowsPath(dir.File("out.txt"));
+  const RunResult run = TypeIntoCmd(
+      "downloader /NoPrompts /Updates " + image + " > " + out + "\r\n" + "type " + out + "\r\n" +
+          "set DOWNLOADER_EXIT_STATUS=1\r\n" +
+          "downloader /NoPrompts /GetInfo missing.obj > nul\r\n" + "echo status %ERRORLEVEL%\r\n",
+      emulator, dir);
+  EXPECT_FALSE(run.timedOut);
+  // cmd does not echo what it reads from a file: the lines are those that "type" printed.
+  const std::size_t status = run.out.find("status 1\r\n");
+  EXPECT_NE(status, std::string::npos) << run.out;
+  EXPECT_LT(run.out.find("EVT:044-Download successful!\r\n"), status) << run.out;
+}
+
+// A Windows program under Wine with its output on a terminal, which Wine makes its
+// console: what the terminal received, once the program has ended. Standard input is
+// `input`, or the terminal.
+struct ConsoleRun {
+  std::string screen;
+  int exitCode = -1;
+};
+ConsoleRun RunOnConsole(const std::vector<std::string>& args,
+                        const std::map<std::string, std::string>& env,
+                        const std::string& input = "") {
+  ConsoleRun result;
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return result;
+  const std::string terminal = ::ptsname(master);
+  std::vector<std::string> argStrings{Setting("WINE_RUN"), Setting("WINE_RUN_PREFIX")};
+  argStrings.insert(argStrings.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& arg : argStrings) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setsid();
+    const int tty = ::open(terminal.c_str(), O_RDWR);
+    const int in = input.empty() ? tty : ::open(input.c_str(), O_RDONLY);
+    if (tty < 0 || in < 0) ::_exit(127);
+    ::dup2(in, 0);
+    ::dup2(tty, 1);
+    ::dup2(tty, 2);
+    for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + 120s;
+  int status = 0;
+  for (bool ended = false; !ended;) {
+    ended = ::waitpid(pid, &status, WNOHANG) == pid;
+    if (!ended && std::chrono::steady_clock::now() > deadline) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      ended = true;
+    }
+    pollfd ready{master, POLLIN, 0};
+    while (::poll(&ready, 1, ended ? 0 : 50) > 0) {
+      char buffer[4096];
+      const ssize_t n = ::read(master, buffer, sizeof buffer);
+      if (n <= 0) break;
+      result.screen.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+  ::close(master);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+TEST_F(UnderWine, OnAConsoleDownloaderComCopiesTheLoadersOutputToIt) {
+  // A desktop program cannot write to a console it is not attached to: downloader.com
+  // copies what it writes there, before the prompt comes back.
+  ModuleEmulator emulator({"type=3,version=1.1,com=1"});
+  TempDir dir;
+  const std::string input =
+      dir.Write("typed.txt", "downloader --version\r\necho after\r\nexit\r\n");
+  const ConsoleRun run = RunOnConsole(
+      {"cmd", "/k", "cd /d " + WindowsPath(Setting("DOWNLOADER_WINDOWS_BIN"))}, {}, input);
+  const std::size_t version = run.screen.find("downloader " DOWNLOADER_VERSION);
+  ASSERT_NE(version, std::string::npos) << Visible(run.screen);
+  EXPECT_LT(version, run.screen.find("after")) << Visible(run.screen);
+}
+
+TEST_F(UnderWine, DownloaderStationExePlainGivesLinesOnAConsoleThatShowsSequencesAsText) {
+  // Wine's console takes the virtual-terminal mode and passes the table's sequences on.
+  ModuleEmulator emulator({"type=3,version=1.1,com=1"});
+  TempDir dir;
+  const std::string image = WindowsPath(WriteImage(dir, StandardImage(3, {1})));
+  const std::map<std::string, std::string> env = {
+      {"DOWNLOADER_PORTS", WindowsPath(emulator.PortMapDir())}};
+  const std::string station = WindowsProgram("downloader-station.exe");
+  auto dumb = env;
+  dumb["TERM"] = "dumb";
+  for (const ConsoleRun& run :
+       {RunOnConsole({station, "--plain", image}, env), RunOnConsole({station, image}, dumb)}) {
+    EXPECT_EQ(run.exitCode, 0) << Visible(run.screen);
+    EXPECT_NE(run.screen.find("COM1: succeeded: 044-Download successful!"), std::string::npos)
+        << Visible(run.screen);
+    EXPECT_EQ(run.screen.find("\x1b[2K"), std::string::npos) << "no table: " << Visible(run.screen);
+  }
+}
+
+TEST_F(UnderWine, ACommandLineProgramStartedByADoubleClickSaysSoAndWaitsForEnter) {
+  for (const char* program : {"downloader-station.exe", "module-emulator.exe", "objtool.exe"}) {
+    SCOPED_TRACE(program);
+    // Started as Explorer starts it: a console of its own.
+    testing::ChildProcess started(Setting("WINE_RUN"),
+                                  WineArguments("desktop_start.exe", {"--console", program}));
+    std::string said;
+    for (auto line = started.ReadLine(120s); line; line = started.ReadLine(20s)) {
+      said += *line + "\n";
+      if (line->starts_with("Press Enter")) break;
+    }
+    const std::string name = std::string(program).substr(0, std::string(program).size() - 4);
+    EXPECT_NE(said.find(name + " is a command-line program"), std::string::npos) << said;
+    EXPECT_NE(said.find("  " + name + " --help"), std::string::npos) << said;
+    std::this_thread::sleep_for(500ms);
+    EXPECT_TRUE(started.Running()) << "it waits for Enter";
+    started.Write("\r\n");
+    EXPECT_EQ(started.Wait(20s), 2);
+  }
+  // Started from a prompt (here: no console at all), objtool says what it says without
+  // arguments.
+  const RunResult plain = RunWindows({}, nullptr, "objtool.exe");
+  EXPECT_EQ(plain.exitCode, 2);
+  EXPECT_EQ(plain.out.find("command-line program"), std::string::npos);
+}
+
+TEST_F(UnderWine, ModuleEmulatorExeListsOnlyWhatWindowsHas) {
+  const RunResult help = RunWindows({"--help"}, nullptr, "module-emulator.exe");
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.out.find("[--until-stdin-closes]"), std::string::npos) << help.out;
+  EXPECT_EQ(help.out.find("--detach"), std::string::npos) << help.out;
 }
 
 // Each port's final status number in a station report, by port name.

@@ -29,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "double_click.h"
 #include "module_spec.h"
 #include "platform/file_names.h"
 #include "platform/safe_files.h"
@@ -41,9 +42,12 @@
 
 namespace {
 
-constexpr const char* kUsage =
+// The usage's first lines; what this platform's process can do follows.
+constexpr const char* kUsageStart =
     "usage: module-emulator --module SPEC [--module SPEC ...] [--pace BAUD]\n"
-    "                       [--port-map DIR] [--dump FILE] [--until-stdin-closes | --detach]\n"
+    "                       [--port-map DIR] [--dump FILE] ";
+constexpr const char* kUsageRest =
+    "\n"
     "                       [--late-after MS] [--slow-replies MS] [--burst]\n"
     "       module-emulator --help | --version\n"
     "SPEC: comma-separated port=N, type=2..6, version=M.N | reply=BYTE, variant=24|40,\n"
@@ -65,8 +69,12 @@ constexpr const char* kUsage =
     "--burst: a packet's echo goes out with the status byte behind it, at that byte's time\n"
     "      (what a loader awaits comes when it would, with far fewer wake-ups).\n";
 
+std::string Usage() {
+  return std::string(kUsageStart) + emulator::kRunOnUsage + kUsageRest;
+}
+
 int Fail(const std::string& message) {
-  std::fprintf(stderr, "module-emulator: %s\n%s", message.c_str(), kUsage);
+  std::fprintf(stderr, "module-emulator: %s\n%s", message.c_str(), Usage().c_str());
   return 2;
 }
 
@@ -119,6 +127,10 @@ bool ParseMs(const std::string& text, double& ms) {
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args = downloader::ProgramArguments(argc, argv);
+  if (downloader::tools::ExplainedToADoubleClick("module-emulator",
+                                                 static_cast<int>(args.size()) - 1)) {
+    return 2;
+  }
   std::vector<emulator::ModuleSpec> specs;
   emulator::LineTiming timing;
   std::string portMap;
@@ -168,7 +180,7 @@ int main(int argc, char** argv) {
       if (!emulator::ParseHandlingTimes(text, *handling, error))
         return Fail("--operator: " + error);
     } else if (arg == "--help") {
-      std::printf("%s", kUsage);
+      std::printf("%s", Usage().c_str());
       return 0;
     } else if (arg == "--version") {
       std::printf("module-emulator " DOWNLOADER_VERSION "\n");

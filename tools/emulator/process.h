@@ -45,6 +45,10 @@ bool ProcessRuns(long pid);
 /// Windows: refused, with a message and exit code 2.
 std::optional<int> Detach();
 
+/// The usage's choice of how the program runs on: "[--until-stdin-closes | --detach]", or
+/// "[--until-stdin-closes]" where Detach is refused.
+extern const char kRunOnUsage[];
+
 /// Writes the start-up lines: to standard output, or after Detach to the waiting caller,
 /// after which the served process keeps nothing of the caller's terminal and pipes.
 void Announce(const std::string& lines);

@@ -85,6 +85,8 @@ bool ProcessRuns(long pid) {
   return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }
 
+const char kRunOnUsage[] = "[--until-stdin-closes | --detach]";
+
 std::optional<int> Detach() {
   int lines[2];
   if (::pipe2(lines, O_CLOEXEC) != 0) {

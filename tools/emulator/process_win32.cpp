@@ -70,6 +70,8 @@ bool ProcessRuns(long pid) {
   return runs;
 }
 
+const char kRunOnUsage[] = "[--until-stdin-closes]";
+
 std::optional<int> Detach() {
   std::fprintf(stderr, "module-emulator: --detach is not available on Windows\n");
   return 2;

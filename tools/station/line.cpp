@@ -511,7 +511,7 @@ int Line::Run() {
   if (!Prepare()) return 2;
   started_ = host_.Now();
   startedWall_ = std::chrono::system_clock::now();
-  live_ = terminal_.Live();
+  live_ = !options_.plain && terminal_.Live();
   if (live_) terminal_.Quiet(true);
   if (!live_) Say(LineStartLine(setup_.info, setup_.ports));
   WriteReport("");

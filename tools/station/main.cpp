@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "double_click.h"
 #include "host.h"
 #include "options.h"
 #include "station.h"
@@ -10,6 +11,10 @@
 int main(int argc, char** argv) {
   using namespace downloader::station;
   const std::vector<std::string> args = StationArguments(argc, argv);
+  if (downloader::tools::ExplainedToADoubleClick("downloader-station",
+                                                 static_cast<int>(args.size()))) {
+    return kExitUsage;
+  }
   std::string error;
   const auto options = ParseStationOptions(args, error);
   auto terminal = MakeSystemTerminal();

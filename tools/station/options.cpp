@@ -8,11 +8,11 @@ const char kStationUsage[] =
     "usage: downloader-station IMAGE [--ports LIST] [--report FILE] [--repeat]\n"
     "                          [--skip-empty] [--timeout SECONDS] [--loader FILE]\n"
     "                          [--expect-checksum N] [--expect-sha256 HEX]\n"
-    "                          [--follow-image]\n"
+    "                          [--follow-image] [--plain]\n"
     "       downloader-station IMAGE --continuous [--ports LIST] [--log FILE]\n"
     "                          [--report FILE] [--count N] [--retries N] [--quiet]\n"
     "                          [--timeout SECONDS] [--loader FILE]\n"
-    "                          [--expect-checksum N] [--expect-sha256 HEX]\n"
+    "                          [--expect-checksum N] [--expect-sha256 HEX] [--plain]\n"
     "\n"
     "Flashes IMAGE into the module on every port at once, one downloader per port,\n"
     "and shows each port's module, progress and outcome. With --continuous, every\n"
@@ -41,6 +41,8 @@ const char kStationUsage[] =
     "  --retries N        flash a unit again up to N times after a communication\n"
     "                     failure, while it stays in its fixture (continuous; default 0)\n"
     "  --quiet            no bell when a unit fails (continuous)\n"
+    "  --plain            one line per event instead of the live table (also when\n"
+    "                     TERM is dumb), for a terminal that shows escape sequences\n"
     "  --help, --version\n"
     "\n"
     "Exit status: 0 when every port succeeded (continuous: when the line ended by\n"
@@ -110,6 +112,8 @@ std::optional<StationOptions> ParseStationOptions(const std::vector<std::string>
       options.repeat = true;
     } else if (arg == "--skip-empty") {
       options.skipEmpty = true;
+    } else if (arg == "--plain") {
+      options.plain = true;
     } else if (arg == "--follow-image") {
       options.followImage = true;
     } else if (Named(arg, "--expect-checksum")) {

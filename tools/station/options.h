@@ -14,6 +14,8 @@ struct StationOptions {
   std::string report;                     ///< --report FILE; empty for none
   bool repeat = false;
   bool skipEmpty = false;
+  /// --plain: one line per event even on a terminal that could show the live table.
+  bool plain = false;
   /// --timeout: a loader silent this long is killed.
   std::chrono::seconds timeout{30};
   std::string loader;  ///< --loader FILE; empty for the one installed beside the station

@@ -341,7 +341,7 @@ void Station::RunRound(Round& round) {
   const Clock::time_point started = host_.Now();
   StartRound(round);
 
-  terminalLive_ = terminal_.Live();
+  terminalLive_ = !options_.plain && terminal_.Live();
   live_ = false;
   drawnLines_ = 0;
   if (terminalLive_) {

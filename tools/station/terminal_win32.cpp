@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <windows.h>
 
+#include <string_view>
+
 #include "host.h"
 #include "text_win32.h"
 
@@ -45,8 +47,10 @@ class WindowsTerminal final : public Terminal {
     DWORD errMode = 0;
     errConsole_ = IsConsole(err_, errMode);
     // The table needs the console to read the cursor and colour sequences; a console that
-    // refuses them (before Windows 10) gets the plain lines.
-    if (outConsole_) {
+    // refuses them (before Windows 10), or one that says it cannot show them (TERM=dumb),
+    // gets the plain lines.
+    const wchar_t* term = ::_wgetenv(L"TERM");
+    if (outConsole_ && (term == nullptr || std::wstring_view(term) != L"dumb")) {
       savedOutMode_ = mode;
       live_ = ::SetConsoleMode(
                   out_, mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;

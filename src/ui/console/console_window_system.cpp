@@ -23,7 +23,8 @@ namespace {
 
 class ConsoleWindowSystem final : public WindowSystem {
  public:
-  void ErrorDialog(const std::string& text) override { WriteDialogText(text); }
+  // The reasons are on standard error already, just before.
+  void ErrorDialog(const std::string& text, const std::string&) override { WriteDialogText(text); }
   void MessageDialog(const std::string& text) override { WriteDialogText(text); }
   void MessageBox(const std::string& text) override { WriteDialogText(text); }
 
@@ -136,10 +137,10 @@ void SetWindowSystem(std::unique_ptr<WindowSystem> windows) {
   SetErrorDialogHook(ShowErrorDialog);
 }
 
-void ShowErrorDialog(const std::string& text) {
+void ShowErrorDialog(const std::string& text, const std::string& reasons) {
   Windows().BringToForeground();
   Windows().Beep();
-  Windows().ErrorDialog(text);
+  Windows().ErrorDialog(text, reasons);
 }
 
 }  // namespace downloader

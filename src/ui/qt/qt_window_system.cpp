@@ -149,8 +149,8 @@ class QtWindowSystem final : public WindowSystem {
 
   ~QtWindowSystem() override { SetBusyCursor(false); }
 
-  void ErrorDialog(const std::string& text) override {
-    ShowMessage(Owner(), QMessageBox::Critical, "Error", ToQt(text));
+  void ErrorDialog(const std::string& text, const std::string& reasons) override {
+    ShowMessage(Owner(), QMessageBox::Critical, "Error", ToQt(WithReasons(text, reasons)));
   }
   void MessageDialog(const std::string& text) override {
     ShowColumns(Owner(), kApplicationTitle, text);

@@ -31,7 +31,9 @@ class Win32WindowSystem final : public WindowSystem {
 
   ~Win32WindowSystem() override { SetPostedHandlerWaker(nullptr); }
 
-  void ErrorDialog(const std::string& text) override { ShowErrorBox(Owner(), text); }
+  void ErrorDialog(const std::string& text, const std::string& reasons) override {
+    ShowErrorBox(Owner(), WithReasons(text, reasons));
+  }
   void MessageDialog(const std::string& text) override {
     ShowTextDialog(Owner(), kApplicationTitle, text, TextLook::kColumns);
   }

@@ -358,5 +358,19 @@ TEST_F(QtWindowsTest, ErrorDialogShowsTheNumberAboveTheText) {
                                      ObjectFileName + "\"."});
 }
 
+TEST_F(QtWindowsTest, TheReasonsOnStandardErrorStandUnderTheErrorText) {
+  ModalAnswers answers({[&](QWidget& box) {
+    EXPECT_EQ(MessageText(box).toStdString(),
+              "#023\nNo Korvanetics C found.\n\nCOM11: rfc2217://127.0.0.1:9 refuses the "
+              "connection\nthe scan covers COM1 to COM4; name the port with /COM11");
+    CloseMessage(box);
+  }});
+  WriteReason("downloader: COM11: rfc2217://127.0.0.1:9 refuses the connection");
+  WriteReason("downloader: the scan covers COM1 to COM4; name the port with /COM11");
+  ReportError("023-No Korvanetics C found.");
+  EXPECT_EQ(answers.Answered(), 1u);
+  EXPECT_EQ(status.Lines(), std::vector<std::string>{"ERR:023-No Korvanetics C found."});
+}
+
 }  // namespace
 }  // namespace downloader
