@@ -23,6 +23,9 @@ constexpr auto kRedrawPeriod = 100ms;
 constexpr auto kClockPeriod = 1s;
 /// Presence checks that have written nothing for this long are killed.
 constexpr auto kCheckTimeout = 10s;
+/// Before their first line they have longer: a program may be slow to start on a busy
+/// machine (or under a virus scanner), and a check killed then would only start again.
+constexpr auto kCheckStartTimeout = 30s;
 /// After its final line a loader has this long to end before it is killed; the line holds.
 constexpr auto kEndGrace = 5s;
 /// After a stop, the loaders have this long to end before they are killed.
@@ -49,10 +52,15 @@ struct Process {
   std::string diagnostic;             // standard error up to its next newline
   std::vector<std::string> messages;  // the checks' lines on standard error since the last
   Clock::time_point lastHeard;
+  bool heard = false;     // it has written something
   bool checking = false;  // the fixture's cycle counts a check of this process under way
   bool stopping = false;  // asked to end: what it writes from now on is not heard
   bool killed = false;
 };
+
+Clock::duration CheckTimeout(const Process& process) {
+  return process.heard ? Clock::duration(kCheckTimeout) : Clock::duration(kCheckStartTimeout);
+}
 
 class Line {
  public:
@@ -296,6 +304,7 @@ void Line::Collect(std::size_t i, const HostEvent& event) {
   switch (event.kind) {
     case HostEvent::Kind::kOutput:
       process.lastHeard = host_.Now();
+      process.heard = true;
       for (const StatusLine& line : process.reader.Feed(event.bytes)) {
         if (flash) {
           fixtures_[i].Running().Apply(line);
@@ -413,7 +422,7 @@ void Line::KillOverdue() {
     if (interruptSignal_ != 0) {
       by = stopDeadline_;
     } else if (process.kind == Process::Kind::kCheck) {
-      by = process.lastHeard + kCheckTimeout;
+      by = process.lastHeard + CheckTimeout(process);
     } else if (fixtures_[i].Running().row.final) {
       by = process.lastHeard + kEndGrace;
     } else {
@@ -534,7 +543,7 @@ int Line::Run() {
       if (process.kind == Process::Kind::kNone || process.killed) continue;
       deadline = std::min(deadline, interruptSignal_ != 0 ? stopDeadline_
                                     : process.kind == Process::Kind::kCheck
-                                        ? process.lastHeard + kCheckTimeout
+                                        ? process.lastHeard + CheckTimeout(process)
                                         : process.lastHeard + options_.timeout);
     }
     if (live_) deadline = std::min(deadline, lastDraw_ + (dirty_ ? kRedrawPeriod : kClockPeriod));
